@@ -1,0 +1,29 @@
+# GoogleTest from Debian's sources, built with this toolchain.
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(NOT EXISTS ${GTEST_SOURCE_DIR}/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest sources not found at ${GTEST_SOURCE_DIR} (apt install googletest)")
+endif()
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+include(GoogleTest)
+
+# Test programs live in tests/ of the build, beside the simulated library.
+set(VARNELO_TEST_DIR ${CMAKE_BINARY_DIR}/tests)
+
+# varnelo_add_test(name SOURCES ... LIBS ...)
+function(varnelo_add_test name)
+  cmake_parse_arguments(T "" "DIR" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_DIR)
+    set(T_DIR ${VARNELO_TEST_DIR})
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${T_DIR})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY ${T_DIR}
+    PROPERTIES TIMEOUT 60)
+endfunction()

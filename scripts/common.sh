@@ -1,0 +1,73 @@
+# Shared set-up for scripts/test, scripts/run and scripts/bench. Sourced, not run.
+# Installs what is missing, configures and builds, prepares the Wine prefix and a virtual display.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD_DIR:-$ROOT/build}
+export WINEPREFIX=$BUILD/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+log() { printf '==> %s\n' "$*" >&2; }
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_packages() {
+  local wanted=(cmake make g++-mingw-w64-i686-posix mingw-w64-i686-dev googletest
+                wine wine32:i386 xvfb xauth fonts-ipafont-gothic imagemagick x11-utils git "$@")
+  local missing=() p
+  for p in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null; then
+    echo "need root or sudo to install: ${missing[*]}" >&2; return 1
+  fi
+  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+configure_and_build() {
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
+  cmake --build "$BUILD" -j "$(nproc)"
+}
+
+# A private prefix that never waits for a click and renders Japanese.
+prepare_prefix() {
+  if [ ! -f "$WINEPREFIX/.varnelo-ready" ]; then
+    log "creating Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    wine regedit /S "$ROOT/scripts/prefix.reg" >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.varnelo-ready"
+  fi
+}
+
+# Starts Xvfb on a free display; stops it on exit. With "reuse", a usable desktop display is kept.
+XVFB_PID=
+start_display() {
+  if [ "${1:-}" = reuse ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local fifo; fifo=$(mktemp -u); mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  local n
+  if ! read -r -t 20 n <"$fifo"; then rm -f "$fifo"; echo "Xvfb did not start" >&2; return 1; fi
+  rm -f "$fifo"
+  export DISPLAY=":$n"
+  trap stop_display EXIT
+  # A wineserver that stays up for the whole run keeps each test's start short.
+  # Its helper processes (services, explorer) start here, so they hold no test's output pipe.
+  wineserver -p
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+stop_display() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+  XVFB_PID=
+}
