@@ -18,6 +18,8 @@ UINT RegisterWindowMessageAuto(const std::wstring& name);
 LONG GetWindowLongAuto(HWND window, int index);
 void SetWindowLongAuto(HWND window, int index, LONG value);
 LRESULT CallWindowProcAuto(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Copy of a text in the ANSI code page, for the ANSI calls and the library's names.
+std::string SingleByteText(const std::wstring& text);
 
 struct CallbackMessages {
   std::wstring FindMessageName; // "FelicaAPI_callback_find"
