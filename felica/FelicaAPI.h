@@ -53,13 +53,13 @@ void CopyBytes(std::span<const uint8_t> source, std::span<uint8_t> destination);
 CardInformation PollCard(uint8_t systemCodeHigh, uint8_t systemCodeLow, uint8_t timeSlot);
 CardInformation PollAnyCard(); // system code FF FF, time slot 0
 std::wstring ReadIDm();        // "" without a card; raises on failure
-std::wstring GetIDm();         // never raises
+std::wstring GetIDm() noexcept; // never raises
 
 BlockReadResult ReadBlockWithoutEncryption(std::span<const uint8_t> idm, std::span<const uint8_t> serviceList,
                                            std::span<const uint8_t> blockList);
 BlockReadResult ReadBlock(std::span<const uint8_t> idm, uint8_t service1, uint8_t service2, uint8_t block1,
                           uint8_t block2);
 std::wstring ReadFelicaNumber(); // "" without a card in the common area; raises on failure
-std::wstring GetFelicaNumber();  // never raises
+std::wstring GetFelicaNumber() noexcept; // never raises
 
 } // namespace FelicaAPI
