@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "FelicaError.h"
@@ -25,8 +26,17 @@ HMODULE module = nullptr;
 HMODULE ReaderLibrary() {
   if (module == nullptr) {
     // A felica_for_vb.dll planted in the current directory must never be loaded; the program's
-    // folder, the system folders and PATH stay searched.
-    SetDllDirectoryW(L"");
+    // folder, the system folders and PATH stay searched. Naming a DLL directory drops the current
+    // directory everywhere; Wine ignores SetDllDirectoryW(L"").
+    wchar_t folder[MAX_PATH] = L"";
+    DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+    wchar_t* lastSeparator = length < MAX_PATH ? std::wcsrchr(folder, L'\\') : nullptr;
+    if (lastSeparator != nullptr) {
+      *lastSeparator = L'\0';
+    } else {
+      folder[0] = L'\0';
+    }
+    SetDllDirectoryW(folder);
     module = LoadLibraryW(L"felica_for_vb.dll");
     if (module == nullptr) {
       RaiseRuntimeError(ErrFileNotFound, L"felica_for_vb.dll が見つからないか、読み込めません。");
