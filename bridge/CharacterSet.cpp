@@ -50,7 +50,7 @@ int32_t GetPlatformId() {
   } else {
     auto wideQuery = reinterpret_cast<GetVersionExWFunction>(Kernel32Entry("GetVersionExW"));
     if (!wideQuery)
-      RaiseRuntimeError(ErrEntryPointNotFound, L"DLL エントリ ポイント GetVersionExW が kernel32 に見つかりません。");
+      RaiseRuntimeError(ErrEntryPointNotFound, L"kernel32.dll にエントリ ポイント GetVersionExW が見つかりません。");
     Version.Wide.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
     if (!wideQuery(&Version.Wide)) Version.Wide.dwPlatformId = PlatformOlderFamily;
   }
