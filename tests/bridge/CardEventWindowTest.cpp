@@ -144,23 +144,4 @@ TEST_P(CardEventWindow, WorksOnTopOfAnotherSubclassAndRestoresItExactly) {
 INSTANTIATE_TEST_SUITE_P(Platforms, CardEventWindow, ::testing::Values(2, 1, 0),
                          [](const auto& info) { return "PlatformId" + std::to_string(info.param); });
 
-TEST(CardEventWindowProcDirect, WindowWithoutPreviousProcedureGivesZero) {
-  HWND edit = CreateRecordingEdit();
-  ASSERT_NE(edit, nullptr);
-  EXPECT_EQ(CardEventWindowProc(edit, ProbeMessage, 1, 2), 0);
-  EXPECT_TRUE(TheRecorder.Messages.empty());
-  DestroyWindow(edit);
-}
-
-TEST(SendKeyStrokeTest, SendsKeyDownThenKeyUpWithTheCodeWidened) {
-  HWND edit = CreateRecordingEdit();
-  ASSERT_NE(edit, nullptr);
-  SendKeyStroke(edit, -2);
-  const auto widened = static_cast<WPARAM>(0xFFFFFFFE);
-  EXPECT_EQ(RecordedOf({WM_KEYDOWN, WM_KEYUP, WM_CHAR}),
-            (std::vector<RecordedMessage>{{WM_KEYDOWN, widened, 0}, {WM_KEYUP, widened, 0}}));
-  EXPECT_EQ(WindowText(edit), L"abc");
-  DestroyWindow(edit);
-}
-
 } // namespace
