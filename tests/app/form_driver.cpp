@@ -1,0 +1,97 @@
+#include "form_driver.h"
+
+std::wstring Text(HWND window) {
+  wchar_t text[4096]{};
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000,
+                      &copied);
+  return text;
+}
+
+void Click(HWND button) {
+  SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+               reinterpret_cast<LPARAM>(button));
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    if (done()) return true;
+    if (GetTickCount() - start >= milliseconds) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+namespace {
+
+struct Search {
+  DWORD ProcessId;
+  HWND Found;
+};
+
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<Search*>(parameter);
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  wchar_t className[16]{};
+  GetClassNameW(window, className, 16);
+  if (processId == search->ProcessId && IsWindowVisible(window) && std::wstring(className) == L"#32770") {
+    search->Found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+} // namespace
+
+DialogWatcher::DialogWatcher(DWORD processId, std::function<void()> whileOpen)
+    : processId_(processId ? processId : GetCurrentProcessId()), whileOpen_(std::move(whileOpen)),
+      thread_([this] { Run(); }) {}
+
+DialogWatcher::~DialogWatcher() {
+  stop_ = true;
+  thread_.join();
+}
+
+void DialogWatcher::Run() {
+  // Bounded even if nobody stops the watcher.
+  const DWORD start = GetTickCount();
+  while (!stop_ && GetTickCount() - start < 50000) {
+    Search search{processId_, nullptr};
+    EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&search));
+    if (!search.Found) {
+      Sleep(20);
+      continue;
+    }
+    HWND box = search.Found;
+    SeenDialog dialog{Text(box), L"", GetWindow(box, GW_OWNER), GetDlgItem(box, IDCANCEL) != nullptr};
+    // The message text is the static control 0xFFFF.
+    if (HWND message = GetDlgItem(box, 0xFFFF)) dialog.Text = Text(message);
+    if (whileOpen_) whileOpen_();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      seen_.push_back(dialog);
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(10);
+  }
+}
+
+std::vector<SeenDialog> DialogWatcher::Seen() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return seen_;
+}
+
+bool DialogWatcher::WaitForAnswered(size_t count, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  while (Seen().size() < count) {
+    if (GetTickCount() - start >= milliseconds) return false;
+    Sleep(20);
+  }
+  return true;
+}

@@ -1,0 +1,601 @@
+// The main window created in this process, driven with real messages, over the simulated
+// reader library.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "MainForm.h"
+#include "bridge/CardEventBridge.h"
+#include "form_driver.h"
+#include "sim_control.h"
+#include "varnelo_version.h"
+
+namespace {
+
+const std::wstring Sep = L"--<詳細>----------------------------------------------";
+const uint8_t TestIdm[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+const uint8_t TestPmm[8] = {0x03, 0x01, 0x4B, 0x02, 0x4F, 0x49, 0x93, 0xFF};
+const uint8_t TestBlock0[16] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
+                                0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF0, 0x0F};
+
+void PlaceTestCard(bool withCommonArea = true) {
+  sim_place_custom_card(TestIdm, TestPmm, withCommonArea ? 1 : 0, withCommonArea ? TestBlock0 : nullptr);
+}
+
+std::vector<std::string> SimLog() {
+  std::vector<std::string> lines;
+  for (int32_t i = 0; i < sim_log_count(); ++i) {
+    char line[512]{};
+    sim_log_line(i, line, sizeof line);
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
+ptrdiff_t LogIndex(const std::vector<std::string>& log, const std::string& line, size_t from = 0) {
+  auto found = std::find(log.begin() + static_cast<ptrdiff_t>(from), log.end(), line);
+  return found == log.end() ? -1 : found - log.begin();
+}
+
+// Messages shown through the test seam; whileOpen runs as if the box stood on the screen.
+std::vector<std::wstring> shownErrors;
+std::function<void()> whileErrorShown;
+void CaptureError(HWND, const std::wstring& text) {
+  shownErrors.push_back(text);
+  if (whileErrorShown) whileErrorShown();
+}
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.rfind(prefix, 0) == 0; }
+
+RECT ChildRect(HWND child) {
+  RECT rect;
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+LOGFONTW FontOf(HWND control) {
+  LOGFONTW font{};
+  auto handle = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  GetObjectW(handle, sizeof font, &font);
+  return font;
+}
+
+HBRUSH BackgroundBrush(HWND control) {
+  HDC dc = GetDC(control);
+  auto brush = reinterpret_cast<HBRUSH>(
+      SendMessageW(GetParent(control), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
+  ReleaseDC(control, dc);
+  return brush;
+}
+
+void SetIdmOnly(MainForm& form, bool ticked) {
+  SendMessageW(form.IdmOnly, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+  Click(form.IdmOnly);
+}
+
+const wchar_t HoldAndPress[] = L"カードをかざしてボタンを押して下さい。";
+const wchar_t CardFoundText[] = L"カードを認識しました";
+const wchar_t HoldCard[] = L"カードをかざして下さい。";
+
+class MainFormTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    sim_reset();
+    shownErrors.clear();
+    whileErrorShown = nullptr;
+    SetErrorDialogForTesting(CaptureError);
+  }
+
+  void TearDown() override {
+    if (window_ && IsWindow(window_)) SendMessageW(window_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(window_ && IsWindow(window_));
+    SetErrorDialogForTesting(nullptr);
+    whileErrorShown = nullptr;
+    sim_reset();
+    PumpUntil([] { return false; }, 20);
+  }
+
+  MainForm* Open() {
+    window_ = CreateMainForm(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE, false);
+    return MainFormOf(window_);
+  }
+
+  HWND window_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(MainFormTest, LoadProbesTheLibraryOnceAndLeavesItClosed) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  EXPECT_TRUE(IsWindowVisible(window_));
+  EXPECT_EQ(Text(window_), L"Varnelo (ver" VARNELO_VERSION_TEXT ")");
+  EXPECT_EQ(SimLog(), (std::vector<std::string>{"initialize_library -> 1", "open_reader_writer_auto -> 1",
+                                                "close_reader_writer -> 1", "dispose_library -> 1"}));
+  EXPECT_EQ(sim_is_initialized(), 0);
+  EXPECT_EQ(form->ReaderOpen, 0);
+  EXPECT_EQ(form->PollingActive, 0);
+
+  EXPECT_EQ(Text(form->TxtMsg), HoldAndPress);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング開始");
+  EXPECT_EQ(SendMessageW(form->IdmOnly, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(form->IdmOnlyMode, -1);
+  EXPECT_EQ(BackgroundBrush(form->TxtFeliCaNo), GetSysColorBrush(COLOR_BTNFACE));
+  EXPECT_TRUE(shownErrors.empty());
+
+  // The bridge sits on top of the box's own subclass and keeps that one in the user data slot.
+  EXPECT_EQ(GetWindowLongPtrW(form->PollingHandle, GWLP_WNDPROC),
+            reinterpret_cast<LONG_PTR>(&FelicaAPI::CardEventWindowProc));
+  EXPECT_NE(GetWindowLongPtrW(form->PollingHandle, GWLP_USERDATA), 0);
+}
+
+TEST_F(MainFormTest, ShowsFourControlsAndKeepsFiveHidden) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  for (HWND shown : {form->TxtMsg, form->TxtIDm, form->Text4, form->BtnPoll}) EXPECT_TRUE(IsWindowVisible(shown));
+  for (HWND hidden : {form->BtnCmd, form->PollingHandle, form->Text5, form->TxtFeliCaNo, form->IdmOnly}) {
+    EXPECT_TRUE(IsWindow(hidden));
+    EXPECT_FALSE(IsWindowVisible(hidden));
+  }
+  EXPECT_EQ(Text(form->Text4), L"IDm ：");
+  EXPECT_EQ(Text(form->Text5), L"FeliCaカード番号 ：");
+  EXPECT_EQ(Text(form->PollingHandle), L"PollingHandle");
+  EXPECT_EQ(Text(form->BtnPoll), L"取得");
+  EXPECT_EQ(Text(form->IdmOnly), L"IDmのみ");
+  EXPECT_EQ(Text(form->TxtIDm), L"");
+
+  // Tab order is the order of the children.
+  std::vector<HWND> order;
+  for (HWND child = GetWindow(window_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) order.push_back(child);
+  EXPECT_EQ(order, (std::vector<HWND>{form->TxtIDm, form->TxtFeliCaNo, form->TxtMsg, form->Text4, form->Text5,
+                                      form->BtnCmd, form->PollingHandle, form->BtnPoll, form->IdmOnly}));
+
+  wchar_t className[16]{};
+  for (HWND edit : {form->TxtIDm, form->TxtFeliCaNo, form->TxtMsg, form->Text4, form->Text5, form->PollingHandle}) {
+    GetClassNameW(edit, className, 16);
+    EXPECT_STREQ(className, L"Edit");
+  }
+  for (HWND readOnly : {form->TxtIDm, form->TxtFeliCaNo, form->TxtMsg, form->Text4, form->Text5}) {
+    EXPECT_TRUE(GetWindowLongPtrW(readOnly, GWL_STYLE) & ES_READONLY);
+  }
+  EXPECT_TRUE(GetWindowLongPtrW(form->TxtMsg, GWL_STYLE) & ES_MULTILINE);
+  EXPECT_EQ(GetWindowLongPtrW(form->IdmOnly, GWL_STYLE) & BS_TYPEMASK, BS_AUTOCHECKBOX);
+}
+
+TEST_F(MainFormTest, PlacesControlsFromTwipsAtFifteenTwipsToThePixel) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  ASSERT_EQ(form->Dpi, 96u) << "the expected pixels below are for 96 DPI";
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_EQ(client.right, 357);
+  EXPECT_EQ(client.bottom, 84);
+
+  auto expectRect = [](HWND control, RECT expected) {
+    RECT actual = ChildRect(control);
+    EXPECT_EQ(actual.left, expected.left);
+    EXPECT_EQ(actual.top, expected.top);
+    EXPECT_EQ(actual.right, expected.right);
+    EXPECT_EQ(actual.bottom, expected.bottom);
+  };
+  expectRect(form->TxtIDm, {112, 48, 265, 73});
+  expectRect(form->TxtFeliCaNo, {112, 80, 265, 105});
+  expectRect(form->TxtMsg, {8, 8, 345, 41});
+  expectRect(form->Text4, {40, 56, 105, 76});
+  expectRect(form->Text5, {0, 88, 105, 108});
+  expectRect(form->BtnCmd, {0, 0, 81, 25});
+  expectRect(form->PollingHandle, {0, 24, 81, 49});
+  expectRect(form->BtnPoll, {280, 48, 345, 81});
+  expectRect(form->IdmOnly, {280, 88, 345, 105});
+
+  LOGFONTW idmFont = FontOf(form->TxtIDm);
+  EXPECT_STREQ(idmFont.lfFaceName, L"ＭＳ ゴシック");
+  EXPECT_EQ(idmFont.lfHeight, -13);
+  EXPECT_EQ(idmFont.lfWeight, 400);
+  EXPECT_EQ(idmFont.lfCharSet, 128);
+  EXPECT_STREQ(FontOf(form->TxtFeliCaNo).lfFaceName, L"ＭＳ ゴシック");
+  LOGFONTW msgFont = FontOf(form->TxtMsg);
+  EXPECT_STREQ(msgFont.lfFaceName, L"ＭＳ Ｐゴシック");
+  EXPECT_EQ(msgFont.lfHeight, -13);
+  EXPECT_EQ(msgFont.lfCharSet, 128);
+
+  for (HWND caption : {form->TxtMsg, form->Text4, form->Text5}) {
+    EXPECT_EQ(BackgroundBrush(caption), GetSysColorBrush(COLOR_BTNFACE));
+  }
+  EXPECT_EQ(BackgroundBrush(form->TxtIDm), GetSysColorBrush(COLOR_WINDOW));
+}
+
+TEST_F(MainFormTest, ReadInIdmOnlyModeShowsTheIdmWithoutABlockRead) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  PlaceTestCard();
+  sim_log_clear();
+  Click(form->BtnPoll);
+  EXPECT_EQ(Text(form->TxtMsg), L"カードを認識しました。");
+  EXPECT_EQ(Text(form->TxtIDm), L"0123456789ABCDEF");
+  EXPECT_EQ(Text(form->TxtFeliCaNo), L"");
+  EXPECT_EQ(sim_call_count("read_block_without_encryption"), 0);
+  EXPECT_EQ(LogIndex(SimLog(), "polling_and_get_card_information system=FFFF slot=0 -> 1"), 2);
+  EXPECT_TRUE(IsWindowEnabled(form->BtnPoll));
+  EXPECT_EQ(sim_is_initialized(), 0);
+  EXPECT_EQ(form->ReaderOpen, 0);
+  EXPECT_TRUE(shownErrors.empty());
+}
+
+TEST_F(MainFormTest, ReadWithoutACardAsksForItOnTwoLinesAndClearsTheFields) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  SetIdmOnly(*form, false);
+  PlaceTestCard();
+  Click(form->BtnPoll);
+  ASSERT_EQ(Text(form->TxtFeliCaNo), L"1122334455667788");
+
+  sim_remove_card();
+  Click(form->BtnPoll);
+  EXPECT_EQ(Text(form->TxtMsg), L"カードが認識出来ません。\r\nカードをかざしてボタンを押して下さい。");
+  EXPECT_EQ(Text(form->TxtIDm), L"");
+  EXPECT_EQ(Text(form->TxtFeliCaNo), L"");
+  EXPECT_TRUE(IsWindowEnabled(form->BtnPoll));
+  EXPECT_EQ(sim_is_initialized(), 0);
+  EXPECT_TRUE(shownErrors.empty());
+}
+
+TEST_F(MainFormTest, WithTheBoxClearedTheFelicaNumberIsReadWhenTheCardHasOne) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  SetIdmOnly(*form, false);
+  EXPECT_EQ(form->IdmOnlyMode, 0);
+  EXPECT_EQ(BackgroundBrush(form->TxtFeliCaNo), GetSysColorBrush(COLOR_WINDOW));
+
+  PlaceTestCard();
+  Click(form->BtnPoll);
+  EXPECT_EQ(Text(form->TxtIDm), L"0123456789ABCDEF");
+  EXPECT_EQ(Text(form->TxtFeliCaNo), L"1122334455667788");
+
+  // No common area: the IDm still shows, the number stays empty, and no error is shown.
+  PlaceTestCard(false);
+  Click(form->BtnPoll);
+  EXPECT_EQ(Text(form->TxtMsg), L"カードを認識しました。");
+  EXPECT_EQ(Text(form->TxtIDm), L"0123456789ABCDEF");
+  EXPECT_EQ(Text(form->TxtFeliCaNo), L"");
+  EXPECT_TRUE(shownErrors.empty());
+
+  // Ticking it again changes the colour, not the fields.
+  PlaceTestCard();
+  Click(form->BtnPoll);
+  SetIdmOnly(*form, true);
+  EXPECT_EQ(form->IdmOnlyMode, -1);
+  EXPECT_EQ(BackgroundBrush(form->TxtFeliCaNo), GetSysColorBrush(COLOR_BTNFACE));
+  EXPECT_EQ(Text(form->TxtFeliCaNo), L"1122334455667788");
+}
+
+TEST_F(MainFormTest, FailedReadShowsTheErrorWhileBusyThenLeavesTheWindowReady) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  PlaceTestCard();
+  Click(form->BtnPoll);
+  ASSERT_EQ(Text(form->TxtIDm), L"0123456789ABCDEF");
+
+  std::wstring messageWhileShown;
+  bool enabledWhileShown = true;
+  whileErrorShown = [&] {
+    messageWhileShown = Text(form->TxtMsg);
+    enabledWhileShown = IsWindowEnabled(form->BtnPoll) != FALSE;
+  };
+  sim_fail("open_reader_writer_auto", 1028, 0, 1);
+  Click(form->BtnPoll);
+
+  ASSERT_EQ(shownErrors.size(), 1u);
+  EXPECT_TRUE(StartsWith(shownErrors[0], L"FeliCaカードリーダが接続されていないか、\r\n"
+                                         L"カードリーダーにアクセスしているアプリケーションが存在します。\r\n\r\n" +
+                                             Sep + L"\r\nFelicaAPIでエラーが発生しました。\r\n"));
+  EXPECT_NE(shownErrors[0].find(L"[OpenReaderWriterAuto]"), std::wstring::npos);
+  EXPECT_EQ(messageWhileShown, L"ポーリング中");
+  EXPECT_FALSE(enabledWhileShown);
+
+  EXPECT_EQ(Text(form->TxtMsg), HoldAndPress);
+  EXPECT_EQ(Text(form->TxtIDm), L"");
+  EXPECT_EQ(Text(form->TxtFeliCaNo), L"");
+  EXPECT_TRUE(IsWindowEnabled(form->BtnPoll));
+  EXPECT_EQ(form->ReaderOpen, 0);
+  EXPECT_EQ(sim_is_initialized(), 0);
+
+  // Ready for the next press.
+  Click(form->BtnPoll);
+  EXPECT_EQ(Text(form->TxtIDm), L"0123456789ABCDEF");
+}
+
+TEST_F(MainFormTest, FailingCloseInTheReadErrorPathIsShownAndTheWindowStaysUsable) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  PlaceTestCard();
+  sim_fail("polling_and_get_card_information", 1040, 155, 1);
+  sim_fail("close_reader_writer", 1001, 101, 1);
+  Click(form->BtnPoll);
+
+  ASSERT_EQ(shownErrors.size(), 2u);
+  EXPECT_TRUE(StartsWith(shownErrors[0], L"FeliCaカードリーダーの操作でエラーが発生しました。\r\n"));
+  EXPECT_NE(shownErrors[0].find(L"[PollingAndGetCardInformation]"), std::wstring::npos);
+  EXPECT_TRUE(StartsWith(shownErrors[1], L"FeliCaカードリーダーの操作でエラーが発生しました。\r\n"));
+  EXPECT_NE(shownErrors[1].find(L"[CloseReaderWriter]"), std::wstring::npos);
+  EXPECT_TRUE(IsWindowEnabled(form->BtnPoll));
+  EXPECT_EQ(Text(form->TxtMsg), HoldAndPress);
+  EXPECT_EQ(form->ReaderOpen, 0);
+
+  Click(form->BtnPoll);
+  EXPECT_EQ(shownErrors.size(), 2u);
+  EXPECT_EQ(Text(form->TxtIDm), L"0123456789ABCDEF");
+}
+
+TEST_F(MainFormTest, ConnectionProceduresCallTheLibraryOnlyOnAChange) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  sim_log_clear();
+  OpenConnection(*form);
+  OpenConnection(*form);
+  EXPECT_EQ(sim_call_count("initialize_library"), 1);
+  EXPECT_EQ(sim_call_count("open_reader_writer_auto"), 1);
+  EXPECT_EQ(form->ReaderOpen, -1);
+  CloseConnection(*form);
+  CloseConnection(*form);
+  EXPECT_EQ(sim_call_count("close_reader_writer"), 1);
+  EXPECT_EQ(sim_call_count("dispose_library"), 1);
+  EXPECT_EQ(form->ReaderOpen, 0);
+
+  // Nothing to stop, then nothing to start twice.
+  EXPECT_EQ(StopContinuousPolling(*form), 0);
+  EXPECT_EQ(sim_log_count(), 4);
+  EXPECT_EQ(StartContinuousPolling(*form), -1);
+  const int32_t calls = sim_log_count();
+  EXPECT_EQ(StartContinuousPolling(*form), 0);
+  EXPECT_EQ(sim_log_count(), calls);
+  EXPECT_EQ(StopContinuousPolling(*form), -1);
+  EXPECT_EQ(sim_is_initialized(), 0);
+}
+
+TEST_F(MainFormTest, ContinuousModeShowsAndClearsCardsReportedByTheLibrarysPolling) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  SetIdmOnly(*form, false);
+  sim_log_clear();
+  Click(form->BtnCmd);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング停止");
+  EXPECT_EQ(form->PollingActive, -1);
+  EXPECT_EQ(sim_is_polling(), 1);
+  EXPECT_EQ(sim_is_reader_open(), 1);
+  char expected[200];
+  std::snprintf(expected, sizeof expected,
+                "set_call_back_parameters hwnd=%08lX find=FelicaAPI_callback_find loss=FelicaAPI_callback_loss p1=0 "
+                "p2=1 -> 1",
+                static_cast<unsigned long>(reinterpret_cast<uintptr_t>(form->PollingHandle)));
+  const auto log = SimLog();
+  const ptrdiff_t callback = LogIndex(log, expected);
+  EXPECT_GE(callback, 0) << expected;
+  EXPECT_GT(LogIndex(log, "start_polling system=FFFF slot=0 -> 1"), callback);
+
+  PlaceTestCard();
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        return Text(form->TxtMsg) == CardFoundText && Text(form->TxtIDm) == L"0123456789ABCDEF" &&
+               Text(form->TxtFeliCaNo) == L"1122334455667788";
+      },
+      5000))
+      << "after placing: " << ::testing::PrintToString(Text(form->TxtMsg));
+
+  sim_remove_card();
+  EXPECT_TRUE(PumpUntil(
+      [&] { return Text(form->TxtMsg) == HoldCard && Text(form->TxtIDm).empty() && Text(form->TxtFeliCaNo).empty(); },
+      5000));
+
+  Click(form->BtnCmd);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング開始");
+  EXPECT_EQ(form->PollingActive, 0);
+  EXPECT_EQ(sim_is_polling(), 0);
+  EXPECT_EQ(sim_is_initialized(), 0);
+  EXPECT_TRUE(shownErrors.empty());
+}
+
+TEST_F(MainFormTest, OnlyTheKeysFAndLOfTheHiddenBoxAct) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  SetWindowTextW(form->TxtIDm, L"X");
+  for (WPARAM key : {WPARAM{71}, WPARAM{102}, WPARAM{108}, WPARAM{70 + 256}, WPARAM{0}}) {
+    SendMessageW(form->PollingHandle, WM_KEYUP, key, 0);
+  }
+  EXPECT_EQ(Text(form->TxtMsg), HoldAndPress);
+  EXPECT_EQ(Text(form->TxtIDm), L"X");
+
+  // "L" while stopped still clears; the card-lost message reaches it through the bridge.
+  const UINT lossMessage = RegisterWindowMessageW(L"FelicaAPI_callback_loss");
+  SendMessageW(form->PollingHandle, lossMessage, 0, 0);
+  EXPECT_EQ(Text(form->TxtMsg), HoldCard);
+  EXPECT_EQ(Text(form->TxtIDm), L"");
+
+  // "F" with no connection held reads nothing from a disposed library.
+  PlaceTestCard();
+  sim_log_clear();
+  SendMessageW(form->PollingHandle, WM_KEYUP, 70, 0);
+  EXPECT_EQ(Text(form->TxtMsg), CardFoundText);
+  EXPECT_EQ(Text(form->TxtIDm), L"");
+  EXPECT_EQ(sim_log_count(), 0);
+  EXPECT_EQ(Text(form->PollingHandle), L"PollingHandle");
+}
+
+TEST_F(MainFormTest, FailedStartClosesTheConnectionItOpened) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  sim_fail("start_polling", 1055, 0, 1);
+  Click(form->BtnCmd);
+  ASSERT_EQ(shownErrors.size(), 1u);
+  EXPECT_TRUE(StartsWith(shownErrors[0], L"FeliCaカードリーダーの操作でエラーが発生しました。\r\n"));
+  EXPECT_NE(shownErrors[0].find(L"[StartPolling]"), std::wstring::npos);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング開始");
+  EXPECT_EQ(form->PollingActive, 0);
+  EXPECT_EQ(form->ReaderOpen, 0);
+  EXPECT_EQ(sim_is_initialized(), 0);
+  EXPECT_EQ(sim_is_reader_open(), 0);
+
+  // A start that fails for want of a reader shows why, and holds nothing either.
+  sim_attach_reader(0);
+  Click(form->BtnCmd);
+  ASSERT_EQ(shownErrors.size(), 2u);
+  EXPECT_TRUE(StartsWith(shownErrors[1], L"FeliCaカードリーダが接続されていないか、"));
+  EXPECT_EQ(sim_is_initialized(), 0);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング開始");
+}
+
+TEST_F(MainFormTest, FailedStopKeepsRunningUntilAStopSucceeds) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  Click(form->BtnCmd);
+  sim_fail("stop_polling", 1001, 101, 1);
+  Click(form->BtnCmd);
+  ASSERT_EQ(shownErrors.size(), 1u);
+  EXPECT_NE(shownErrors[0].find(L"[StopPolling]"), std::wstring::npos);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング停止");
+  EXPECT_EQ(form->PollingActive, -1);
+
+  Click(form->BtnCmd);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング開始");
+  EXPECT_EQ(form->PollingActive, 0);
+  EXPECT_EQ(sim_is_initialized(), 0);
+}
+
+TEST_F(MainFormTest, OneShotReadDuringContinuousModeLeavesItsConnectionOpen) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  Click(form->BtnCmd);
+  PlaceTestCard();
+  ASSERT_TRUE(PumpUntil([&] { return Text(form->TxtIDm) == L"0123456789ABCDEF"; }, 5000));
+
+  const int32_t opens = sim_call_count("open_reader_writer_auto");
+  Click(form->BtnPoll);
+  EXPECT_EQ(Text(form->TxtMsg), L"カードを認識しました。");
+  EXPECT_EQ(sim_call_count("open_reader_writer_auto"), opens);
+  EXPECT_EQ(sim_call_count("close_reader_writer"), 1); // the load probe's only
+  EXPECT_EQ(sim_is_reader_open(), 1);
+  EXPECT_EQ(sim_is_polling(), 1);
+  EXPECT_EQ(form->ReaderOpen, -1);
+
+  // Continuous mode goes on reporting.
+  sim_remove_card();
+  EXPECT_TRUE(PumpUntil([&] { return Text(form->TxtMsg) == HoldCard; }, 5000));
+}
+
+TEST_F(MainFormTest, ClosingWhilePollingStopsItBeforeClosingTheConnection) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  Click(form->BtnCmd);
+  sim_log_clear();
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(window_));
+  EXPECT_EQ(SimLog(), (std::vector<std::string>{"stop_polling -> 1", "close_reader_writer -> 1", "dispose_library -> 1"}));
+  EXPECT_EQ(sim_is_polling(), 0);
+  EXPECT_EQ(sim_is_initialized(), 0);
+}
+
+TEST_F(MainFormTest, ClosingWhileAReadPumpsStopsTheReadAndEndsTheWindow) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  PlaceTestCard();
+  sim_log_clear();
+  // Waits in the queue until the read pumps messages to draw "ポーリング中".
+  PostMessageW(window_, WM_CLOSE, 0, 0);
+  Click(form->BtnPoll);
+  EXPECT_FALSE(IsWindow(window_));
+  EXPECT_EQ(sim_call_count("polling_and_get_card_information"), 0);
+  EXPECT_EQ(sim_is_initialized(), 0);
+  EXPECT_TRUE(shownErrors.empty());
+}
+
+TEST_F(MainFormTest, CardEventsAfterUnloadBeganReadNothing) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  Click(form->BtnCmd);
+  sim_fail("stop_polling", 1001, 101, -1);
+  int32_t pollsDuringDialog = -1;
+  whileErrorShown = [&] {
+    const int32_t polls = sim_call_count("polling_and_get_card_information");
+    const int32_t delivered = sim_events_delivered();
+    PlaceTestCard();
+    PumpUntil([&] { return sim_events_delivered() > delivered; }, 3000);
+    PumpUntil([] { return false; }, 100);
+    pollsDuringDialog = sim_call_count("polling_and_get_card_information") - polls;
+  };
+  const std::wstring before = Text(form->TxtMsg);
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+
+  ASSERT_EQ(shownErrors.size(), 1u);
+  EXPECT_NE(shownErrors[0].find(L"[StopPolling]"), std::wstring::npos);
+  EXPECT_EQ(pollsDuringDialog, 0);
+  EXPECT_FALSE(IsWindow(window_));
+  // The failed stop did not keep the unload from letting go of the library.
+  EXPECT_EQ(sim_is_initialized(), 0);
+}
+
+// Through the real modal box: found from a second thread, read and answered with OK.
+
+TEST_F(MainFormTest, LoadFailureShowsTheWarningBoxThenTheWindowIsGone) {
+  SetErrorDialogForTesting(nullptr);
+  sim_attach_reader(0);
+  DialogWatcher watcher(0);
+  window_ = CreateMainForm(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE, false);
+  EXPECT_EQ(window_, nullptr);
+  const auto seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Title, L"Varnelo");
+  EXPECT_TRUE(StartsWith(seen[0].Text, L"FeliCaカードリーダが接続されていないか、\r\n"
+                                       L"カードリーダーにアクセスしているアプリケーションが存在します。\r\n\r\n" +
+                                           Sep + L"\r\nFelicaAPIでエラーが発生しました。\r\n"));
+  EXPECT_NE(seen[0].Owner, nullptr);
+  EXPECT_FALSE(seen[0].HasCancel);
+  EXPECT_EQ(sim_is_initialized(), 0);
+}
+
+TEST_F(MainFormTest, ReadFailureShowsAWarningBoxOwnedByTheWindow) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  SetErrorDialogForTesting(nullptr);
+  std::wstring messageWhileShown;
+  DialogWatcher watcher(0, [&] { messageWhileShown = Text(form->TxtMsg); });
+  sim_fail("polling_and_get_card_information", 1040, 155, 1);
+  Click(form->BtnPoll);
+
+  const auto seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Title, L"Varnelo");
+  EXPECT_EQ(seen[0].Owner, window_);
+  EXPECT_FALSE(seen[0].HasCancel);
+  EXPECT_TRUE(StartsWith(seen[0].Text, L"FeliCaカードリーダーの操作でエラーが発生しました。\r\n\r\n" + Sep +
+                                           L"\r\nFelicaAPIでエラーが発生しました。\r\n"
+                                           L"funcName         [PollingAndGetCardInformation]\r\n"));
+  EXPECT_EQ(messageWhileShown, L"ポーリング中");
+  EXPECT_EQ(Text(form->TxtMsg), HoldAndPress);
+  EXPECT_TRUE(IsWindowEnabled(form->BtnPoll));
+}
+
+TEST_F(MainFormTest, CardEventsWhileTheWarningBoxStandsAreShown) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  Click(form->BtnCmd);
+  SetErrorDialogForTesting(nullptr);
+  bool shownWhileOpen = false;
+  DialogWatcher watcher(0, [&] {
+    PlaceTestCard();
+    for (int i = 0; i < 250 && !shownWhileOpen; ++i) {
+      shownWhileOpen = Text(form->TxtIDm) == L"0123456789ABCDEF";
+      if (!shownWhileOpen) Sleep(20);
+    }
+  });
+  sim_fail("stop_polling", 1001, 101, 1);
+  Click(form->BtnCmd);
+
+  EXPECT_EQ(watcher.Seen().size(), 1u);
+  EXPECT_TRUE(shownWhileOpen);
+  EXPECT_EQ(Text(form->TxtMsg), CardFoundText);
+  EXPECT_EQ(form->PollingActive, -1);
+}

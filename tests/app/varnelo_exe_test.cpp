@@ -1,0 +1,58 @@
+// The real program, started as a user starts it: build/bin holds no reader library, so the
+// load probe fails and the program must say so and end.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "form_driver.h"
+
+namespace {
+
+std::wstring Folder(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+} // namespace
+
+TEST(VarneloProgram, WithoutTheReaderLibraryWarnsOnceAndEnds) {
+  wchar_t self[MAX_PATH]{};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring bin = Folder(Folder(self)) + L"\\bin";
+  const std::wstring exe = bin + L"\\varnelo.exe";
+  ASSERT_TRUE(Exists(exe));
+  ASSERT_FALSE(Exists(bin + L"\\felica_for_vb.dll"));
+
+  std::wstring command = L"\"" + exe + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  // Started in its own folder, so the library beside these tests is not in reach.
+  ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, bin.c_str(), &startup,
+                             &process));
+  CloseHandle(process.hThread);
+
+  DWORD ended = WAIT_TIMEOUT;
+  std::vector<SeenDialog> seen;
+  {
+    DialogWatcher watcher(process.dwProcessId);
+    watcher.WaitForAnswered(1, 20000);
+    ended = WaitForSingleObject(process.hProcess, 10000);
+    seen = watcher.Seen();
+  }
+  if (ended != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Title, L"Varnelo");
+  EXPECT_FALSE(seen[0].HasCancel);
+  const std::wstring head = L"内部エラーが発生しました。\r\n\r\n--<詳細>----------------------------------------------\r\n";
+  EXPECT_EQ(seen[0].Text.substr(0, head.size()), head);
+  EXPECT_NE(seen[0].Text.find(L"felica_for_vb.dll"), std::wstring::npos);
+  const std::wstring tail = L"(エラーコード：53)";
+  ASSERT_GE(seen[0].Text.size(), tail.size());
+  EXPECT_EQ(seen[0].Text.substr(seen[0].Text.size() - tail.size()), tail);
+  EXPECT_EQ(ended, WAIT_OBJECT_0);
+  EXPECT_EQ(exitCode, 0u);
+}
