@@ -1,6 +1,7 @@
 // Block read without encryption, and the FeliCa number: block 0 of service 33CB in the common area.
 #include <limits>
 
+#include "ErrorDescription.h"
 #include "FelicaAPI.h"
 #include "Library.h"
 
@@ -14,10 +15,10 @@ constexpr size_t IdmLength = 8;
 // The library takes each list's length as one byte and the address of its first element.
 uint8_t ListLength(std::span<const uint8_t> list) {
   if (list.empty()) {
-    RaiseRuntimeError(ErrSubscriptOutOfRange, L"インデックスが有効範囲にありません。");
+    RaiseSubscriptOutOfRange();
   }
   if (list.size() > std::numeric_limits<uint8_t>::max()) {
-    RaiseRuntimeError(ErrOverflow, L"オーバーフローしました。");
+    RaiseOverflow();
   }
   return static_cast<uint8_t>(list.size());
 }
@@ -28,7 +29,7 @@ BlockReadResult ReadBlockWithoutEncryption(std::span<const uint8_t> idm, std::sp
                                            std::span<const uint8_t> blockList) {
   // The library reads a whole IDm from the address it is given.
   if (idm.size() < IdmLength) {
-    RaiseRuntimeError(ErrSubscriptOutOfRange, L"インデックスが有効範囲にありません。");
+    RaiseSubscriptOutOfRange();
   }
   uint8_t serviceBytes = ListLength(serviceList);
   uint8_t blockBytes = ListLength(blockList);

@@ -1,4 +1,4 @@
-// The description of a failed library call, composed without touching the library.
+// Error numbers and descriptions of the access layer, composed without touching the library.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -13,5 +13,9 @@ std::wstring ComposeErrorQueryFailedDescription();
 
 // The raised number for an error kind (kind + 513); a sum beyond 16 bits raises the overflow error.
 int32_t FelicaErrorNumber(int16_t kind);
+
+// The program's own runtime errors for lists and indices out of range.
+[[noreturn]] void RaiseOverflow();
+[[noreturn]] void RaiseSubscriptOutOfRange();
 
 } // namespace FelicaAPI

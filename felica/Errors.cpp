@@ -26,10 +26,16 @@ std::wstring ComposeErrorQueryFailedDescription() {
          L"FeliCaライブラリが初期化されていない可能性があります。";
 }
 
+void RaiseOverflow() { RaiseRuntimeError(ErrOverflow, L"オーバーフローしました。"); }
+
+void RaiseSubscriptOutOfRange() {
+  RaiseRuntimeError(ErrSubscriptOutOfRange, L"インデックスが有効範囲にありません。");
+}
+
 int32_t FelicaErrorNumber(int16_t kind) {
   int32_t number = int32_t{kind} + 513;
   if (number > std::numeric_limits<int16_t>::max()) {
-    RaiseRuntimeError(ErrOverflow, L"オーバーフローしました。");
+    RaiseOverflow();
   }
   return number;
 }

@@ -1,4 +1,5 @@
 // Card polling, the IDm and the hexadecimal rendering of byte lists.
+#include "ErrorDescription.h"
 #include "FelicaAPI.h"
 #include "Library.h"
 
@@ -12,7 +13,7 @@ constexpr int16_t IdmLength = 8;
 std::wstring BytesToHex(std::span<const uint8_t> bytes, int16_t maxCount, int16_t minLength) {
   static constexpr wchar_t Digits[] = L"0123456789ABCDEF";
   std::wstring text;
-  if (minLength != 0 && bytes.size() < static_cast<size_t>(minLength < 0 ? 0 : minLength)) {
+  if (minLength > 0 && bytes.size() < static_cast<size_t>(minLength)) {
     return text;
   }
   int32_t rendered = 0;
@@ -29,7 +30,7 @@ std::wstring BytesToHex(std::span<const uint8_t> bytes, int16_t maxCount, int16_
 void CopyBytes(std::span<const uint8_t> source, std::span<uint8_t> destination) {
   // Checked before the first byte moves, so a failed copy leaves the destination as it was.
   if (source.size() > destination.size()) {
-    RaiseRuntimeError(ErrSubscriptOutOfRange, L"インデックスが有効範囲にありません。");
+    RaiseSubscriptOutOfRange();
   }
   for (size_t i = 0; i < source.size(); ++i) {
     destination[i] = source[i];
