@@ -355,9 +355,8 @@ SIM_ENTRY stop_polling() noexcept {
   return Run(kStopPolling, [] { return std::string(); }, [](State& s, Lock& lock) {
     if (!s.initialized)
       return kNotInitialized;
-    if (!s.poller)
-      return kNotPolling;
-    StopPollerUnlocked(s, lock);
-    return kSuccess;
+    const bool polling = s.poller != nullptr;
+    StopPollerUnlocked(s, lock); // also waits for a stop still under way elsewhere
+    return polling ? kSuccess : kNotPolling;
   });
 }

@@ -102,10 +102,11 @@ bool StartPoller(State& state, uint8_t systemHigh, uint8_t systemLow) {
 std::shared_ptr<Poller> DetachPoller(State& state) {
   std::shared_ptr<Poller> poller = std::move(state.poller);
   state.poller.reset();
-  if (poller) {
-    poller->stop = true;
-    SetEvent(poller->wake);
-  }
+  if (!poller)
+    return state.stopping.lock();
+  poller->stop = true;
+  SetEvent(poller->wake);
+  state.stopping = poller;
   return poller;
 }
 

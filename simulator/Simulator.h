@@ -67,12 +67,14 @@ struct State {
   int32_t eventsDelivered = 0;
 
   std::shared_ptr<Poller> poller; // set while continuous polling runs
+  std::weak_ptr<Poller> stopping; // the last one stopped, alive until its thread has ended
 };
 
 State& GetState();
 
 // Continuous polling. Start and Detach run under the state's lock; Join must not,
-// since the thread may be sending to a window of the joining thread.
+// since the thread may be sending to a window of the joining thread. Detach also hands out
+// a poller that another caller is still stopping, so every stopper waits for the thread.
 bool StartPoller(State& state, uint8_t systemHigh, uint8_t systemLow);
 std::shared_ptr<Poller> DetachPoller(State& state);
 void JoinPoller(const std::shared_ptr<Poller>& poller);
