@@ -435,27 +435,4 @@ TEST_F(EntryPoints, LogRecordsEveryCallWithDecodedArguments) {
   DestroyWindow(window);
 }
 
-TEST_F(EntryPoints, LogShowsNullArgumentsOfBlockReadAndCallback) {
-  ASSERT_EQ(Lib().initialize(), 1);
-  BlockReadCall read(CardIdm(0), kFelicaNumberService, kBlockZero);
-  PutU32(read.params, 0);
-  PutU32(read.params + 16, 0);
-  PutU32(read.outputs + 8, 0);
-  read.Run();
-  Lib().readBlock(nullptr, nullptr);
-  CallbackRecord callback(nullptr);
-  PutU32(callback.bytes + 4, 0);
-  Lib().setCallback(callback.bytes);
-  Lib().setCallback(nullptr);
-  const std::vector<std::string> expected = {
-      "initialize_library -> 1",
-      "read_block_without_encryption idm=null services=1 service_list=CB33 blocks=1 block_list=null "
-      "block_count_in=null -> 0",
-      "read_block_without_encryption params=null outputs=null -> 0",
-      "set_call_back_parameters hwnd=00000000 find=null loss=FelicaAPI_callback_loss p1=0 p2=1 -> 0",
-      "set_call_back_parameters params=null -> 0",
-  };
-  EXPECT_EQ(LogLines(), expected);
-}
-
 } // namespace

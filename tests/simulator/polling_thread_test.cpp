@@ -22,9 +22,13 @@ UINT g_loss = 0;
 
 LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == g_find || message == g_loss) {
-    g_received.push_back({message, wParam, lParam, GetCurrentThreadId()});
-    if (message == g_find && g_onFind)
-      g_onFind();
+    try {
+      g_received.push_back({message, wParam, lParam, GetCurrentThreadId()});
+      if (message == g_find && g_onFind)
+        g_onFind();
+    } catch (...) {
+      ADD_FAILURE() << "exception in the card message handler";
+    }
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
