@@ -1,4 +1,5 @@
 // The ten entry points of the reader library, with the error types a real library reports.
+// Every one is noexcept: nothing may unwind into the caller.
 #include <cstring>
 #include <string>
 
@@ -11,9 +12,17 @@
 namespace sim {
 
 const char* const kEntryPointNames[kEntryPointCount] = {
-    "initialize_library",     "dispose_library",       "open_reader_writer_auto",  "close_reader_writer",
-    "polling_and_get_card_information", "read_block_without_encryption", "get_last_error_types",
-    "set_call_back_parameters", "start_polling",       "stop_polling"};
+    "initialize_library",
+    "dispose_library",
+    "open_reader_writer_auto",
+    "close_reader_writer",
+    "polling_and_get_card_information",
+    "read_block_without_encryption",
+    "get_last_error_types",
+    "set_call_back_parameters",
+    "start_polling",
+    "stop_polling",
+};
 
 int FindEntryPoint(const char* name) {
   if (!name)
