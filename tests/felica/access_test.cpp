@@ -267,13 +267,6 @@ TEST_F(Polling, AFailedErrorQueryIsNotTakenForNoCard) {
   EXPECT_EQ(error.Description.substr(0, 17), L"GetLastErrorTypes");
 }
 
-TEST_F(Polling, PollingAClosedReaderRaises) {
-  InitializeLibrary();
-  PlaceCard();
-  EXPECT_EQ(CaughtError([] { ReadIDm(); }).Number, 513);
-  EXPECT_EQ(GetIDm(), L"");
-}
-
 TEST_F(BlockRead, FelicaNumberPollsTheCommonAreaAndReadsBlockZeroOfThatCard) {
   Open();
   PlaceCard();
