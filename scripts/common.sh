@@ -62,6 +62,7 @@ start_display() {
   trap stop_display EXIT
   # A wineserver that stays up for the whole run keeps each test's start short.
   # Its helper processes (services, explorer) start here, so they hold no test's output pipe.
+  wineserver -k >/dev/null 2>&1 || true
   wineserver -p
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
