@@ -383,7 +383,7 @@ LRESULT CALLBACK MainFormProc(HWND window, UINT message, WPARAM wParam, LPARAM l
       parameters->Attached = true;
       SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(parameters->Form));
     }
-    if (MainForm* form = MainFormOf(window)) {
+    if (auto* form = reinterpret_cast<MainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
       LRESULT result = 0;
       if (HandleMessage(*form, message, wParam, lParam, result)) return result;
     }
