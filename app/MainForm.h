@@ -27,7 +27,6 @@ struct MainForm {
 
   UINT Dpi = 96;
   HFONT GothicFont = nullptr, PGothicFont = nullptr, DefaultFont = nullptr;
-  HICON LargeIcon = nullptr, SmallIcon = nullptr;
   bool EndProgramOnClose = false;
 
   // Handlers that are running (they can pump messages); a close asked for meanwhile waits

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "form_driver.h"
+#include "varnelo_version.h"
 
 namespace {
 
@@ -55,4 +57,41 @@ TEST(VarneloProgram, WithoutTheReaderLibraryWarnsOnceAndEnds) {
   EXPECT_EQ(seen[0].Text.substr(seen[0].Text.size() - tail.size()), tail);
   EXPECT_EQ(ended, WAIT_OBJECT_0);
   EXPECT_EQ(exitCode, 0u);
+}
+
+TEST(VarneloProgram, CarriesTheProjectVersionItsIconAndAManifest) {
+  wchar_t self[MAX_PATH]{};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring exe = Folder(Folder(self)) + L"\\bin\\varnelo.exe";
+
+  DWORD ignored = 0;
+  std::vector<char> version(GetFileVersionInfoSizeW(exe.c_str(), &ignored));
+  ASSERT_FALSE(version.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(version.size()), version.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), VARNELO_VERSION_MAJOR);
+  EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), VARNELO_VERSION_MINOR);
+
+  HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(image, nullptr);
+  // The icon group's one entry: 32 x 32, 16 colours, 4 bits per pixel.
+  HRSRC group = FindResourceW(image, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+  ASSERT_NE(group, nullptr);
+  const auto* directory = static_cast<const BYTE*>(LockResource(LoadResource(image, group)));
+  ASSERT_NE(directory, nullptr);
+  EXPECT_EQ(directory[4], 1); // entries
+  EXPECT_EQ(directory[6], 32);
+  EXPECT_EQ(directory[7], 32);
+  EXPECT_EQ(directory[8], 16);
+  EXPECT_EQ(directory[12], 4); // bits per pixel
+
+  HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_NE(manifest, nullptr);
+  const std::string text(static_cast<const char*>(LockResource(LoadResource(image, manifest))),
+                         SizeofResource(image, manifest));
+  EXPECT_NE(text.find("PerMonitorV2, PerMonitor"), std::string::npos);
+  EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+  FreeLibrary(image);
 }
