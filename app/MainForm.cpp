@@ -483,7 +483,17 @@ void OpenConnection(MainForm& form) {
 void CloseConnection(MainForm& form) {
   if (!form.ReaderOpen) return;
   form.ReaderOpen = FormFalse;
-  FelicaAPI::CloseReaderWriter();
+  try {
+    FelicaAPI::CloseReaderWriter();
+  } catch (...) {
+    // With the flag down nothing would dispose of the library later: do it now, and report
+    // the close's failure.
+    try {
+      FelicaAPI::DisposeLibrary();
+    } catch (...) {
+    }
+    throw;
+  }
   FelicaAPI::DisposeLibrary();
 }
 

@@ -276,6 +276,8 @@ TEST_F(MainFormTest, FailingCloseInTheReadErrorPathIsShownAndTheWindowStaysUsabl
   EXPECT_TRUE(IsWindowEnabled(form->BtnPoll));
   EXPECT_EQ(Text(form->TxtMsg), HoldAndPress);
   EXPECT_EQ(form->ReaderOpen, 0);
+  // The failed close still let go of the library.
+  EXPECT_EQ(sim_is_initialized(), 0);
 
   Click(form->BtnPoll);
   EXPECT_EQ(shownErrors.size(), 2u);
