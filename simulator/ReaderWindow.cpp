@@ -146,7 +146,8 @@ DWORD WINAPI ReaderWindowThread(void*) {
   RECT rect{0, 0, 320, 152};
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   AdjustWindowRectEx(&rect, style, FALSE, WS_EX_TOPMOST | WS_EX_TOOLWINDOW);
-  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"仮想リーダー", style, 40, 40,
+  // Below where the program's own small window opens, so the reader never hides what it reads.
+  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"仮想リーダー", style, 40, 220,
                                 rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr, self, nullptr);
   if (!window)
     return 1;
