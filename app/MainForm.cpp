@@ -622,8 +622,10 @@ int16_t StartContinuousPolling(MainForm& form) {
 int16_t StopContinuousPolling(MainForm& form) {
   if (!form.PollingActive) return FormFalse;
   FelicaAPI::StopPolling();
-  CloseConnection(form);
+  // The library's polling has stopped: a failed close below must not leave the mode marked
+  // running, or every later stop would fail against a library that no longer polls.
   form.PollingActive = FormFalse;
+  CloseConnection(form);
   return FormTrue;
 }
 
@@ -638,6 +640,8 @@ void BtnCmd_Click(MainForm& form) {
     }
   } catch (...) {
     ReportCurrentError(form);
+    // The caption follows the mode as it now is, also after a stop that stopped but failed to close.
+    SetText(form.BtnCmd, form.PollingActive ? CaptionStopPolling : CaptionStartPolling);
   }
 }
 

@@ -414,6 +414,23 @@ TEST_F(MainFormTest, FailedStartHoldsNothingAndFailedStopKeepsRunning) {
   EXPECT_EQ(Text(form->BtnCmd), L"ポーリング開始");
   EXPECT_EQ(form->PollingActive, 0);
   EXPECT_EQ(sim_is_initialized(), 0);
+
+  // A stop whose polling stopped but whose close failed leaves the mode stopped, so it can start again.
+  Click(form->BtnCmd);
+  ASSERT_EQ(form->PollingActive, -1);
+  sim_fail("close_reader_writer", 1001, 101, 1);
+  Click(form->BtnCmd);
+  ASSERT_EQ(shownErrors.size(), 4u);
+  EXPECT_NE(shownErrors[3].find(L"[CloseReaderWriter]"), std::wstring::npos);
+  EXPECT_EQ(form->PollingActive, 0);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング開始");
+  EXPECT_EQ(sim_is_polling(), 0);
+  EXPECT_EQ(sim_is_initialized(), 0);
+  Click(form->BtnCmd);
+  EXPECT_EQ(shownErrors.size(), 4u);
+  EXPECT_EQ(form->PollingActive, -1);
+  EXPECT_EQ(Text(form->BtnCmd), L"ポーリング停止");
+  EXPECT_EQ(sim_is_polling(), 1);
 }
 
 TEST_F(MainFormTest, OneShotReadDuringContinuousModeLeavesItsConnectionOpen) {

@@ -198,13 +198,14 @@ const std::vector<Cell> Cells = {
     Fail(Flow::ContinuousStart, StartP, 1055, 100, {Box(513, L"StartPolling", 1055, 100)}, Stopped),
     FailQ(Flow::ContinuousStart, StartP, {Box(513, QueryFailed)}, Stopped),
 
-    // Continuous stop: stop_polling, close, dispose. A failed stop keeps the mode running.
+    // Continuous stop: stop_polling, close, dispose. A failed stop keeps the mode running; once the
+    // library's polling has stopped, a failed close leaves the mode stopped.
     Fail(Flow::ContinuousStop, StopP, 1035, 100, {Box(513, L"StopPolling", 1035, 100)}, Running, Held::Polling),
     FailQ(Flow::ContinuousStop, StopP, {Box(513, QueryFailed)}, Running, Held::Polling),
     Fail(Flow::ContinuousStop, Close, 1029, 120, {}, Stopped),
-    Fail(Flow::ContinuousStop, Close, 1001, 101, {Box(513, L"CloseReaderWriter", 1001, 101)}, Running),
+    Fail(Flow::ContinuousStop, Close, 1001, 101, {Box(513, L"CloseReaderWriter", 1001, 101)}, Stopped),
     FailQ(Flow::ContinuousStop, Close, {}, Stopped),
-    Fail(Flow::ContinuousStop, Dispose, 1001, 101, {Box(513, L"DisposeLibrary", 1001, 101)}, Running,
+    Fail(Flow::ContinuousStop, Dispose, 1001, 101, {Box(513, L"DisposeLibrary", 1001, 101)}, Stopped,
          Held::Initialised),
     FailQ(Flow::ContinuousStop, Dispose, {}, Stopped, Held::Initialised),
 
