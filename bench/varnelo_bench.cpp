@@ -144,21 +144,6 @@ void MeasureStartUp() {
       emptyPeaks.empty() ? -1 : *std::max_element(emptyPeaks.begin(), emptyPeaks.end()) / 1048576.0, "MB");
 }
 
-long long HeapBytesInUse() {
-  HANDLE heaps[64];
-  const DWORD count = GetProcessHeaps(64, heaps);
-  long long bytes = 0;
-  for (DWORD i = 0; i < count && i < 64; ++i) {
-    if (!HeapLock(heaps[i])) continue;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heaps[i], &entry)) {
-      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
-    }
-    HeapUnlock(heaps[i]);
-  }
-  return bytes;
-}
-
 void SetIdmOnly(MainForm& form, bool ticked) {
   SendMessageW(form.IdmOnly, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
   Click(form.IdmOnly);

@@ -95,3 +95,18 @@ bool DialogWatcher::WaitForAnswered(size_t count, DWORD milliseconds) {
   }
   return true;
 }
+
+long long HeapBytesInUse() {
+  HANDLE heaps[64];
+  const DWORD count = GetProcessHeaps(64, heaps);
+  long long bytes = 0;
+  for (DWORD i = 0; i < count && i < 64; ++i) {
+    if (!HeapLock(heaps[i])) continue;
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heaps[i], &entry)) {
+      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
+    }
+    HeapUnlock(heaps[i]);
+  }
+  return bytes;
+}

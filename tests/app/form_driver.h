@@ -46,3 +46,6 @@ private:
   std::vector<SeenDialog> seen_;
   std::thread thread_;
 };
+
+// Bytes in use on all of the process's heaps: a memory figure Wine does report.
+long long HeapBytesInUse();

@@ -403,7 +403,7 @@ std::string CellName(const ::testing::TestParamInfo<Cell>& info) {
   std::string name = std::to_string(info.index) + "_" + FlowName(cell.Path) + "_";
   if (cell.Entry) {
     name += cell.Entry;
-    name += cell.QueryFails ? "_query_fails" : "_" + std::to_string(cell.FelicaType);
+    name += cell.QueryFails ? std::string("_query_fails") : std::string("_").append(std::to_string(cell.FelicaType));
     if (cell.Timing == When::AfterIdm) name += "_after_idm";
   } else if (cell.Misbehaviour == SIM_SUCCEED_WITHOUT_OUTPUT) {
     name += "succeeds_without_output";

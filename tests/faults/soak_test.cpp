@@ -52,21 +52,6 @@ long ProbeOpenHandles() {
   return count;
 }
 
-long long HeapBytesInUse() {
-  HANDLE heaps[64];
-  const DWORD count = GetProcessHeaps(64, heaps);
-  long long bytes = 0;
-  for (DWORD i = 0; i < count && i < 64; ++i) {
-    if (!HeapLock(heaps[i])) continue;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heaps[i], &entry)) {
-      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
-    }
-    HeapUnlock(heaps[i]);
-  }
-  return bytes;
-}
-
 BOOL CALLBACK CountWindow(HWND window, LPARAM count) {
   ++*reinterpret_cast<long*>(count);
   EnumChildWindows(window, CountWindow, count);

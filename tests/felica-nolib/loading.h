@@ -8,6 +8,7 @@
 #include <string>
 
 #include "felica/FelicaAPI.h"
+#include "../felica/caught_error.h"
 
 // The folder of a sibling test folder of this program's own, e.g. L"tests-fixture".
 inline std::wstring SiblingFolder(const wchar_t* name) {
@@ -29,14 +30,4 @@ inline std::wstring LoadedLibraryPath() {
   wchar_t path[MAX_PATH];
   DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
   return std::wstring(path, length);
-}
-
-inline FelicaError CaughtError(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const FelicaError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no error raised";
-  return FelicaError{0, L"", L""};
 }

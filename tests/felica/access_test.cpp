@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "felica/FelicaAPI.h"
+#include "caught_error.h"
 #include "sim_control.h"
 
 using namespace FelicaAPI;
@@ -16,16 +17,6 @@ const uint8_t CardIdm[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 const uint8_t CardPmm[8] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
 const uint8_t CardBlock0[16] = {0xA0, 0x01, 0x02, 0x0F, 0x10, 0xFF, 0x5A, 0x00,
                                 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-
-FelicaError CaughtError(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const FelicaError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no error raised";
-  return FelicaError{0, L"", L""};
-}
 
 std::vector<std::string> Log() {
   std::vector<std::string> lines;
