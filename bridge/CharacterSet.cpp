@@ -22,9 +22,10 @@ using GetVersionExAFunction = BOOL(WINAPI*)(OSVERSIONINFOA*);
 using GetVersionExWFunction = BOOL(WINAPI*)(OSVERSIONINFOW*);
 
 // Looked up by name, so a system without the call is told apart from a call that fails.
-FARPROC Kernel32Entry(const char* name) {
+// As a plain function pointer, which casts to the entry's real type without a warning.
+void (*Kernel32Entry(const char* name))() {
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+  return kernel32 ? reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)) : nullptr;
 }
 
 bool WideCalls() { return GetPlatformId() == VER_PLATFORM_WIN32_NT; }
