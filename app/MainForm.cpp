@@ -193,25 +193,32 @@ void DeleteFonts(MainForm& form) {
   }
 }
 
-// Places the controls and picks their fonts for the window's current DPI.
-void ApplyLayout(MainForm& form) {
+// Picks the controls' fonts for the window's current DPI.
+void ApplyFonts(MainForm& form) {
   HFONT oldFonts[] = {form.GothicFont, form.PGothicFont, form.DefaultFont};
   form.GothicFont = JapaneseFont(GothicFace, form.Dpi);
   form.PGothicFont = JapaneseFont(PGothicFace, form.Dpi);
   form.DefaultFont = DefaultFont(form.Dpi);
   for (size_t i = 0; i < std::size(MainFormControls); ++i) {
     const ControlLayout& layout = MainFormControls[i];
-    HWND control = form.*ControlSlots[i];
-    SetWindowPos(control, nullptr, Pixels(layout.Left, form.Dpi), Pixels(layout.Top, form.Dpi),
-                 Pixels(layout.Width, form.Dpi), Pixels(layout.Height, form.Dpi), SWP_NOZORDER | SWP_NOACTIVATE);
     HFONT font = layout.Font == ControlFont::Gothic    ? form.GothicFont
                  : layout.Font == ControlFont::PGothic ? form.PGothicFont
                                                        : form.DefaultFont;
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    SendMessageW(form.*ControlSlots[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
   for (HFONT font : oldFonts) {
     if (font && font != GetStockObject(DEFAULT_GUI_FONT)) DeleteObject(font);
   }
+}
+
+// Places the controls and picks their fonts anew, after a DPI change.
+void ApplyLayout(MainForm& form) {
+  for (size_t i = 0; i < std::size(MainFormControls); ++i) {
+    const ControlLayout& layout = MainFormControls[i];
+    SetWindowPos(form.*ControlSlots[i], nullptr, Pixels(layout.Left, form.Dpi), Pixels(layout.Top, form.Dpi),
+                 Pixels(layout.Width, form.Dpi), Pixels(layout.Height, form.Dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ApplyFonts(form);
 }
 
 void SizeWindowToDesign(MainForm& form, bool move) {
@@ -269,7 +276,10 @@ bool CreateControls(MainForm& form, HINSTANCE instance) {
       style |= BS_AUTOCHECKBOX | WS_TABSTOP;
       break;
     }
-    HWND control = CreateWindowExW(exStyle, windowClass, layout.Text, style, 0, 0, 0, 0, form.Window,
+    // Made in place: moving each control afterwards would resize and re-measure it once more.
+    HWND control = CreateWindowExW(exStyle, windowClass, layout.Text, style, Pixels(layout.Left, form.Dpi),
+                                   Pixels(layout.Top, form.Dpi), Pixels(layout.Width, form.Dpi),
+                                   Pixels(layout.Height, form.Dpi), form.Window,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.Id)), instance, nullptr);
     if (!control) return false;
     form.*ControlSlots[i] = control;
@@ -318,7 +328,7 @@ bool HandleMessage(MainForm& form, UINT message, WPARAM wParam, LPARAM lParam, L
       result = -1;
       return true;
     }
-    ApplyLayout(form);
+    ApplyFonts(form);
     SizeWindowToDesign(form, true);
     result = 0;
     return true;
