@@ -7,69 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include "robot.h"
+
+using namespace robot;
+
 namespace {
-
-// Reads a window's text with WM_GETTEXT, which reaches the control in the other process.
-std::wstring Text(HWND window) {
-  wchar_t text[256]{};
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 2000, &copied);
-  return text;
-}
-
-struct Search {
-  DWORD process;
-  const wchar_t* prefix;
-  HWND found;
-};
-
-BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  wchar_t title[256]{};
-  GetWindowTextW(window, title, 256);
-  if ((search->process == 0 || pid == search->process) && IsWindowVisible(window) &&
-      wcsncmp(title, search->prefix, wcslen(search->prefix)) == 0) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL CALLBACK MatchChild(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  if (Text(window) == search->prefix) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND WaitForTopLevel(DWORD process, const wchar_t* prefix, DWORD milliseconds) {
-  for (DWORD waited = 0; waited < milliseconds; waited += 50) {
-    Search search{process, prefix, nullptr};
-    EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
-    if (search.found) return search.found;
-    Sleep(50);
-  }
-  return nullptr;
-}
-
-HWND FindChild(HWND parent, const wchar_t* text) {
-  Search search{0, text, nullptr};
-  EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-// Presses a button the way its parent hears a click, which needs no focus or activation.
-bool Press(HWND parent, const wchar_t* caption) {
-  HWND button = FindChild(parent, caption);
-  if (!button) return false;
-  SendMessageTimeoutW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
-                      reinterpret_cast<LPARAM>(button), SMTO_NORMAL, 5000, nullptr);
-  return true;
-}
 
 // The field that shows an IDm: the child whose text is 16 hex digits.
 HWND FindIdmField(HWND main) {

@@ -1,0 +1,225 @@
+// Drives one running Varnelo as a user would, for the end-to-end stage (scripts/e2e). It reads
+// one command a line on standard input and answers each with one line on standard output, so the
+// stage can place and take away cards between commands:
+//   start <varnelo.exe>        starts it; "ok window" or "ok dialog" (an error box at start)
+//   dialog <ms>                answers the error box: "ok text=..."
+//   read <ms>                  presses 取得 and waits until the press is over: "ok msg=... idm=... felica=..."
+//                              or, if an error box came, "dialog text=..." (answered)
+//   idmonly 0|1                sets the hidden IDm-only box and clicks it
+//   cmd <ms>                   presses the hidden start/stop button: "ok caption=..." or "dialog text=..."
+//   wait found|lost <ms>       waits for a card event's fields: "ok at=<unix ms> msg=... idm=..."
+//   alive <ms>                 the window answers a message within ms
+//   rect                       "ok rect=l,t,r,b"
+//   close <ms>                 closes the window, waits for the end: "ok exit=<code>"
+//   exit <ms>                  waits for the program to end by itself: "ok exit=<code>"
+//   quit                       ends this robot, ending Varnelo first if it still runs
+// Line breaks in texts are written as \n. Every wait is bounded; a failure answers "fail <why>".
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "MainFormLayout.h"
+#include "robot.h"
+
+using namespace robot;
+
+namespace {
+
+constexpr wchar_t MsgPolling[] = L"ポーリング中";
+constexpr wchar_t MsgCardFound[] = L"カードを認識しました";
+constexpr wchar_t MsgCardLost[] = L"カードをかざして下さい。";
+
+struct Varnelo {
+  PROCESS_INFORMATION process{};
+  HWND main = nullptr;
+};
+
+void Answer(const std::wstring& line) {
+  std::wstring escaped;
+  for (wchar_t c : line) {
+    if (c == L'\n') {
+      escaped += L"\\n";
+    } else if (c != L'\r') {
+      escaped += c;
+    }
+  }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(size > 0 ? size - 1 : 0, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), -1, utf8.data(), size, nullptr, nullptr);
+  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+std::wstring Widen(const std::string& text) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), size);
+  return wide;
+}
+
+// The wall clock in milliseconds since 1970, the same clock the stage reads on the host.
+long long UnixMilliseconds() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  const long long ticks = (static_cast<long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return (ticks - 116444736000000000LL) / 10000;
+}
+
+HWND Control(const Varnelo& app, int id) { return GetDlgItem(app.main, id); }
+
+std::wstring Fields(const Varnelo& app) {
+  return L"msg=" + Text(Control(app, IdTxtMsg)) + L" idm=" + Text(Control(app, IdTxtIDm)) +
+         L" felica=" + Text(Control(app, IdTxtFeliCaNo));
+}
+
+bool Running(const Varnelo& app) {
+  return app.process.hProcess && WaitForSingleObject(app.process.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+HWND ErrorBox(const Varnelo& app) { return FindTopLevel(app.process.dwProcessId, L"", L"#32770"); }
+
+// Reads the box's text (its static control 0xFFFF) and presses OK.
+std::wstring AnswerBox(HWND box) {
+  std::wstring text = Text(GetDlgItem(box, 0xFFFF));
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return text;
+}
+
+// Waits until done() holds or an error box stands (answered and reported), at most ms.
+template <typename Done>
+std::wstring WaitFor(const Varnelo& app, DWORD ms, Done done, const wchar_t* what) {
+  for (DWORD start = GetTickCount();; Sleep(5)) {
+    if (HWND box = ErrorBox(app)) return L"dialog text=" + AnswerBox(box);
+    if (done()) return L"ok";
+    if (!Running(app)) return L"fail the program ended while waiting for " + std::wstring(what);
+    if (GetTickCount() - start > ms) return L"fail timed out waiting for " + std::wstring(what);
+  }
+}
+
+std::wstring Start(Varnelo& app, const std::wstring& exe) {
+  // Varnelo gets no handle of ours: the stage reads our output to its end.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+  std::wstring command = L"\"" + exe + L"\"";
+  const BOOL started =
+      CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &app.process);
+  CloseHandle(nul);
+  if (!started) return L"fail varnelo.exe did not start";
+  CloseHandle(app.process.hThread);
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(20)) {
+    if (ErrorBox(app)) return L"ok dialog";
+    app.main = FindTopLevel(app.process.dwProcessId, L"Varnelo (");
+    if (app.main) return L"ok window";
+    if (!Running(app)) return L"fail the program ended without a window";
+  }
+  return L"fail no window in 30 s";
+}
+
+std::wstring Read(const Varnelo& app, DWORD ms) {
+  HWND button = Control(app, IdBtnPoll);
+  Click(button, true);
+  // The press is over when the button is enabled again after the click was handled.
+  const std::wstring result = WaitFor(
+      app, ms,
+      [&] { return IsWindowEnabled(button) && Text(Control(app, IdTxtMsg)) != MsgPolling; }, L"the read");
+  return result == L"ok" ? L"ok " + Fields(app) : result;
+}
+
+std::wstring PressCmd(const Varnelo& app, DWORD ms) {
+  HWND button = Control(app, IdBtnCmd);
+  const std::wstring before = Text(button);
+  Click(button, true);
+  const std::wstring result = WaitFor(app, ms, [&] { return Text(button) != before; }, L"the caption");
+  return result == L"ok" ? L"ok caption=" + Text(button) : result;
+}
+
+std::wstring WaitEvent(const Varnelo& app, const std::string& kind, DWORD ms) {
+  const bool found = kind == "found";
+  const std::wstring result = WaitFor(
+      app, ms,
+      [&] {
+        const std::wstring idm = Text(Control(app, IdTxtIDm));
+        return found ? Text(Control(app, IdTxtMsg)) == MsgCardFound && !idm.empty()
+                     : Text(Control(app, IdTxtMsg)) == MsgCardLost && idm.empty();
+      },
+      found ? L"a card's fields" : L"cleared fields");
+  return result == L"ok" ? L"ok at=" + std::to_wstring(UnixMilliseconds()) + L" " + Fields(app) : result;
+}
+
+std::wstring WaitExit(const Varnelo& app, DWORD ms) {
+  if (WaitForSingleObject(app.process.hProcess, ms) != WAIT_OBJECT_0) return L"fail still running";
+  DWORD code = 0;
+  GetExitCodeProcess(app.process.hProcess, &code);
+  return L"ok exit=" + std::to_wstring(code);
+}
+
+std::wstring Dispatch(Varnelo& app, const std::string& verb, const std::string& arg) {
+  const DWORD ms = static_cast<DWORD>(std::strtoul(arg.c_str(), nullptr, 10));
+  if (verb == "start") return app.process.hProcess ? L"fail already started" : Start(app, Widen(arg));
+  if (!app.process.hProcess) return L"fail not started";
+  if (verb == "dialog") {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(20)) {
+      if (HWND box = ErrorBox(app)) return L"ok text=" + AnswerBox(box);
+    }
+    return L"fail no dialog";
+  }
+  if (verb == "exit") return WaitExit(app, ms);
+  if (!app.main || !Running(app)) return L"fail no window";
+  if (verb == "read") return Read(app, ms);
+  if (verb == "cmd") return PressCmd(app, ms);
+  if (verb == "wait") {
+    const size_t space = arg.find(' ');
+    if (space == std::string::npos) return L"fail usage: wait found|lost <ms>";
+    return WaitEvent(app, arg.substr(0, space), std::strtoul(arg.c_str() + space + 1, nullptr, 10));
+  }
+  if (verb == "idmonly") {
+    HWND box = Control(app, IdIdmOnly);
+    SendMessageTimeoutW(box, BM_SETCHECK, arg == "1" ? BST_CHECKED : BST_UNCHECKED, 0, SMTO_NORMAL, 2000, nullptr);
+    Click(box);
+    return L"ok";
+  }
+  if (verb == "alive") {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(app.main, WM_NULL, 0, 0, SMTO_NORMAL, ms, &result) ? L"ok" : L"fail not answering";
+  }
+  if (verb == "rect") {
+    RECT frame;
+    GetWindowRect(app.main, &frame);
+    return L"ok rect=" + std::to_wstring(frame.left) + L"," + std::to_wstring(frame.top) + L"," +
+           std::to_wstring(frame.right) + L"," + std::to_wstring(frame.bottom);
+  }
+  if (verb == "close") {
+    PostMessageW(app.main, WM_CLOSE, 0, 0);
+    return WaitExit(app, ms);
+  }
+  return L"fail unknown command";
+}
+
+} // namespace
+
+int main() {
+  Varnelo app;
+  char line[1024];
+  while (std::fgets(line, sizeof line, stdin)) {
+    std::string command(line);
+    while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) command.pop_back();
+    if (command == "quit") break;
+    const size_t space = command.find(' ');
+    const std::string verb = command.substr(0, space);
+    const std::string arg = space == std::string::npos ? std::string() : command.substr(space + 1);
+    Answer(Dispatch(app, verb, arg));
+  }
+  if (Running(app)) {
+    TerminateProcess(app.process.hProcess, 1);
+    WaitForSingleObject(app.process.hProcess, 5000);
+  }
+  return 0;
+}
