@@ -1,0 +1,115 @@
+// The PC/SC table over the platform's own library: winscard.dll on Windows, pcsc-lite elsewhere.
+// Only this file sees their types; the two differ in the width of their integers.
+#ifdef _WIN32
+#include <windows.h>
+#include <winscard.h>
+#else
+#include <PCSC/winscard.h>
+#include <PCSC/wintypes.h>
+// pcsc-lite has only the single-byte variants, under the plain names.
+#define SCardListReadersA SCardListReaders
+#define SCardGetStatusChangeA SCardGetStatusChange
+#define SCardConnectA SCardConnect
+#define SCardStatusA SCardStatus
+using SCARD_READERSTATEA = SCARD_READERSTATE;
+#endif
+
+#include <algorithm>
+#include <cstring>
+
+#include "Pcsc.h"
+
+namespace pcsc {
+namespace {
+
+uint32_t Establish(Context* context) {
+  SCARDCONTEXT handle = 0;
+  const auto rc = static_cast<uint32_t>(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &handle));
+  *context = static_cast<Context>(handle);
+  return rc;
+}
+
+uint32_t Release(Context context) {
+  return static_cast<uint32_t>(SCardReleaseContext(static_cast<SCARDCONTEXT>(context)));
+}
+
+uint32_t List(Context context, std::vector<std::string>* readers) {
+  // The list can grow between the two calls; a few tries, then give up.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD length = 0;
+    auto rc = static_cast<uint32_t>(SCardListReadersA(static_cast<SCARDCONTEXT>(context), nullptr, nullptr, &length));
+    if (rc != kSuccess)
+      return rc;
+    std::vector<char> names(length + 1, '\0');
+    rc = static_cast<uint32_t>(SCardListReadersA(static_cast<SCARDCONTEXT>(context), nullptr, names.data(), &length));
+    if (rc == kInsufficientBuffer)
+      continue;
+    if (rc != kSuccess)
+      return rc;
+    readers->clear();
+    for (const char* name = names.data(); *name && name < names.data() + names.size(); name += std::strlen(name) + 1)
+      readers->emplace_back(name);
+    return kSuccess;
+  }
+  return kInsufficientBuffer;
+}
+
+uint32_t StatusChange(Context context, uint32_t timeoutMs, ReaderState* states, size_t count) {
+  std::vector<SCARD_READERSTATEA> native(count);
+  for (size_t i = 0; i < count; ++i) {
+    native[i] = {};
+    native[i].szReader = states[i].reader.c_str();
+    native[i].dwCurrentState = states[i].currentState;
+  }
+  const auto rc = static_cast<uint32_t>(SCardGetStatusChangeA(static_cast<SCARDCONTEXT>(context), timeoutMs,
+                                                              native.data(), static_cast<DWORD>(count)));
+  for (size_t i = 0; i < count; ++i) {
+    states[i].eventState = static_cast<uint32_t>(native[i].dwEventState);
+    const size_t atrLength = std::min<size_t>(native[i].cbAtr, sizeof native[i].rgbAtr);
+    states[i].atr.assign(native[i].rgbAtr, native[i].rgbAtr + atrLength);
+  }
+  return rc;
+}
+
+uint32_t Cancel(Context context) { return static_cast<uint32_t>(SCardCancel(static_cast<SCARDCONTEXT>(context))); }
+
+uint32_t Connect(Context context, const char* reader, Card* card, uint32_t* protocol) {
+  SCARDHANDLE handle = 0;
+  DWORD active = 0;
+  const auto rc = static_cast<uint32_t>(SCardConnectA(static_cast<SCARDCONTEXT>(context), reader, SCARD_SHARE_SHARED,
+                                                      SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle, &active));
+  *card = static_cast<Card>(handle);
+  *protocol = static_cast<uint32_t>(active);
+  return rc;
+}
+
+uint32_t Disconnect(Card card) {
+  return static_cast<uint32_t>(SCardDisconnect(static_cast<SCARDHANDLE>(card), SCARD_LEAVE_CARD));
+}
+
+uint32_t Status(Card card, std::vector<uint8_t>* atr) {
+  BYTE bytes[64];
+  DWORD length = sizeof bytes, state = 0, protocol = 0;
+  const auto rc = static_cast<uint32_t>(
+      SCardStatusA(static_cast<SCARDHANDLE>(card), nullptr, nullptr, &state, &protocol, bytes, &length));
+  atr->assign(bytes, bytes + (rc == kSuccess ? std::min<size_t>(length, sizeof bytes) : 0));
+  return rc;
+}
+
+uint32_t Transmit(Card card, uint32_t protocol, const uint8_t* send, size_t sendLength, uint8_t* receive,
+                  size_t* receiveLength) {
+  const SCARD_IO_REQUEST* pci = protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
+  DWORD length = static_cast<DWORD>(*receiveLength);
+  const auto rc = static_cast<uint32_t>(SCardTransmit(static_cast<SCARDHANDLE>(card), pci, send,
+                                                      static_cast<DWORD>(sendLength), nullptr, receive, &length));
+  *receiveLength = rc == kSuccess ? std::min<size_t>(length, *receiveLength) : 0;
+  return rc;
+}
+
+constexpr Table kPlatform{Establish, Release, List, StatusChange, Cancel, Connect, Disconnect, Status, Transmit};
+
+} // namespace
+
+const Table& PlatformTable() { return kPlatform; }
+
+} // namespace pcsc

@@ -1,0 +1,81 @@
+// Readers and cards over the PC/SC table: finding the readers, choosing one, and one connection
+// to a card that speaks the reader's dialect. Every call is bounded: status queries carry a
+// timeout, a frame carries the card's timeout where the dialect can say it.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "Dialects.h"
+#include "Faults.h"
+#include "Felica.h"
+#include "Pcsc.h"
+
+namespace pcsc {
+
+// The library's setting: a part of the name of the reader to use.
+inline constexpr const char* kReaderVariable = "VARNELO_READER";
+
+struct ReaderInfo {
+  std::string name;
+  bool cardPresent = false;
+  std::vector<uint8_t> atr;
+};
+
+// Every attached reader with its card state, in the service's order.
+Fault ListReaders(const Table& table, Context context, std::vector<ReaderInfo>& readers);
+// A FeliCa card first, then a contactless card, then the first reader; only names containing
+// pin (when not empty). -1 when none qualifies.
+int ChooseReader(const std::vector<ReaderInfo>& readers, const std::string& pin);
+// The pin from the environment, or "".
+std::string ReaderPinFromEnvironment();
+
+// The dialect found for a reader, kept for the life of the process.
+Dialect RememberedDialect(const std::string& reader);
+void RememberDialect(const std::string& reader, Dialect dialect);
+void ForgetDialects();
+
+// Counts every command sent, and optionally shows it (for people and benchmarks).
+struct Traffic {
+  unsigned commands = 0;
+  void (*trace)(bool sent, std::span<const uint8_t> bytes) = nullptr;
+};
+Traffic& GetTraffic();
+
+// One connection to the card on a reader; the destructor ends an open session and disconnects.
+class Session {
+public:
+  Session(const Table& table, Context context, std::string reader, std::span<const uint8_t> atr);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  Fault Connect();
+  // The activated card's IDm through identification (the reader polls with FF FF).
+  Fault ReadIdm(Idm& idm);
+  Fault ReadPmm(Pmm& pmm);
+  // Finds the dialect (remembered, or probed once) and prepares its raw channel.
+  Fault PrepareRaw(Dialect& dialect);
+  // A polling of one system through the raw channel.
+  Fault Poll(uint16_t systemCode, PollingReply& reply);
+  // Any other frame through the raw channel; reply is the card's frame.
+  Fault Exchange(std::span<const uint8_t> frame, uint32_t timeoutMicroseconds, std::vector<uint8_t>& reply);
+  Fault ReadBlocks(const Idm& idm, std::span<const uint8_t> services, std::span<const uint8_t> blocks,
+                   ReadReply& reply);
+
+  Fault Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& response);
+
+private:
+  Fault Probe(Dialect candidate);
+
+  const Table& table_;
+  Context context_;
+  std::string reader_;
+  std::vector<uint8_t> atr_;
+  Card card_ = 0;
+  uint32_t protocol_ = 0;
+  bool connected_ = false;
+  bool sessionOpen_ = false;
+  Dialect dialect_ = Dialect::Unknown;
+};
+
+} // namespace pcsc

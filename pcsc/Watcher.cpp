@@ -1,0 +1,199 @@
+#include "Watcher.h"
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+#include "Reader.h"
+
+namespace pcsc {
+namespace {
+
+// Each wait is bounded; cancelling ends it at once.
+constexpr uint32_t kWaitMs = 2000;
+// A wait that returns at once with nothing new does not block (some services): poll instead.
+constexpr unsigned kNotWaitingMs = 5;
+constexpr unsigned kFallbackIntervalMs = 50;
+constexpr unsigned kServiceRetryMs = 500;
+
+constexpr uint32_t kCounterMask = 0xFFFF0000;
+constexpr uint32_t kStateBits = kStateEmpty | kStatePresent | kStateUnavailable | kStateUnknown | kStateMute;
+
+class Tracker {
+public:
+  Tracker(const WatchEvents& events) : events_(events) {}
+  void Arrived(const Idm& idm) {
+    if (announced_ && *announced_ == idm)
+      return;
+    Left();
+    announced_ = idm;
+    events_.found(idm);
+  }
+  void Left() {
+    if (!announced_)
+      return;
+    announced_.reset();
+    events_.lost();
+  }
+
+private:
+  const WatchEvents& events_;
+  std::optional<Idm> announced_;
+};
+
+bool CardPresent(uint32_t state) { return (state & kStatePresent) && !(state & kStateMute); }
+
+// The IDm of the card on the reader, or nothing when it is not there any more (or unreadable).
+std::optional<Idm> ReadCard(const Table& table, Context context, const std::string& reader,
+                            std::span<const uint8_t> atr, uint16_t systemCode) {
+  Session session(table, context, reader, atr);
+  if (session.Connect() != Fault::None)
+    return std::nullopt;
+  if (systemCode == 0xFFFF) {
+    Idm idm;
+    if (session.ReadIdm(idm) == Fault::None)
+      return idm;
+    return std::nullopt;
+  }
+  PollingReply reply;
+  if (session.Poll(systemCode, reply) == Fault::None)
+    return reply.idm;
+  return std::nullopt;
+}
+
+// One context's life: until stopped (true) or the service goes away (false).
+bool WatchWithContext(const Table& table, Context context, const WatchOptions& options, Stopper& stopper,
+                      Tracker& tracker) {
+  std::string reader;
+  uint32_t known = kStateUnaware;
+  uint32_t pnpKnown = kStateUnaware;
+  bool relist = true;
+  while (!stopper.Stopped()) {
+    if (relist) {
+      std::vector<ReaderInfo> readers;
+      const Fault fault = ListReaders(table, context, readers);
+      if (fault == Fault::NoService)
+        return false;
+      const int chosen = fault == Fault::None ? ChooseReader(readers, options.pin) : -1;
+      if (chosen < 0 || readers[static_cast<size_t>(chosen)].name != reader) {
+        tracker.Left();
+        reader = chosen < 0 ? "" : readers[static_cast<size_t>(chosen)].name;
+        known = kStateUnaware;
+      }
+      relist = false;
+    }
+    std::vector<ReaderState> states;
+    if (!reader.empty()) {
+      states.emplace_back();
+      states.back().reader = reader;
+      states.back().currentState = known;
+    }
+    states.emplace_back();
+    states.back().reader = kPnpNotification;
+    states.back().currentState = pnpKnown;
+
+    const auto start = std::chrono::steady_clock::now();
+    const uint32_t rc = table.getStatusChange(context, kWaitMs, states.data(), states.size());
+    const auto spent = std::chrono::steady_clock::now() - start;
+    if (rc == kCancelled || stopper.Stopped())
+      return true;
+    if (rc == kTimeout)
+      continue;
+    if (rc == kUnknownReader || rc == kReaderUnavailable) {
+      relist = true;
+      continue;
+    }
+    if (rc != kSuccess) {
+      if (FaultFromPcsc(rc) == Fault::NoService)
+        return false;
+      stopper.Sleep(kFallbackIntervalMs);
+      continue;
+    }
+    bool changed = false;
+    const ReaderState& pnp = states.back();
+    if ((pnp.eventState & kStateChanged) && (pnp.eventState & ~kStateChanged) != pnpKnown) {
+      pnpKnown = pnp.eventState & ~kStateChanged;
+      relist = changed = true;
+    }
+    if (!reader.empty()) {
+      const ReaderState& state = states.front();
+      const uint32_t now = state.eventState & ~kStateChanged;
+      if (now & (kStateUnknown | kStateUnavailable)) {
+        tracker.Left();
+        relist = changed = true;
+      } else if ((now & (kStateBits | kCounterMask)) != (known & (kStateBits | kCounterMask)) ||
+                 known == kStateUnaware) {
+        changed = true;
+        if (!CardPresent(now)) {
+          tracker.Left();
+        } else if (auto idm = ReadCard(table, context, reader, state.atr, options.systemCode)) {
+          tracker.Arrived(*idm);
+        } else {
+          tracker.Left();
+        }
+      }
+      known = now;
+    }
+    if (!changed && spent < std::chrono::milliseconds(kNotWaitingMs))
+      stopper.Sleep(kFallbackIntervalMs);
+  }
+  return true;
+}
+
+} // namespace
+
+void Stopper::Stop() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  stopped_ = true;
+  if (attached_)
+    table_.cancel(context_);
+  wake_.notify_all();
+}
+
+bool Stopper::Stopped() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return stopped_;
+}
+
+bool Stopper::Sleep(unsigned ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopped_; });
+  return !stopped_;
+}
+
+bool Stopper::Attach(Context context) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (stopped_)
+    return false;
+  attached_ = true;
+  context_ = context;
+  return true;
+}
+
+void Stopper::Detach() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  attached_ = false;
+}
+
+void Watch(const Table& table, const WatchOptions& options, Stopper& stopper, const WatchEvents& events) {
+  Tracker tracker(events);
+  while (!stopper.Stopped()) {
+    Context context = 0;
+    if (table.establishContext(&context) != kSuccess) {
+      tracker.Left();
+      stopper.Sleep(kServiceRetryMs);
+      continue;
+    }
+    const bool attached = stopper.Attach(context);
+    const bool stopped = !attached || WatchWithContext(table, context, options, stopper, tracker);
+    stopper.Detach();
+    table.releaseContext(context);
+    if (stopped)
+      return;
+    // The service went away: whatever was announced is gone with it.
+    tracker.Left();
+    stopper.Sleep(kServiceRetryMs);
+  }
+}
+
+} // namespace pcsc

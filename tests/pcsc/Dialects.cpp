@@ -1,0 +1,187 @@
+#include "Dialects.h"
+
+namespace {
+
+const Dialect kDialects[] = {
+    {"transparent", Channel::Transparent, 0x11, 0x003B, true},
+    {"pn53x", Channel::Pn53x, 0x03, 0xF011, false},
+    {"bare", Channel::BareFrame, 0x03, 0xF011, true},
+    {"ident", Channel::IdentOnly, 0x11, 0x003B, true},
+    {"garbage", Channel::Garbage, 0x11, 0x003B, true},
+};
+
+const std::pair<const char*, Fault> kFaults[] = {
+    {"none", Fault::None},           {"truncated", Fault::Truncated}, {"lying-length", Fault::LyingLength},
+    {"wrong-code", Fault::WrongCode}, {"other-idm", Fault::OtherIdm},  {"mute", Fault::Mute},
+    {"vanish", Fault::Vanish}, {"short-id", Fault::ShortId},
+};
+
+const Bytes kOk{0x90, 0x00};
+const Bytes kNotSupported{0x6A, 0x81};
+const Bytes kNoInstruction{0x6D, 0x00};
+const Bytes kNoClass{0x6E, 0x00};
+const Bytes kFailed{0x63, 0x00};
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The card's answer to a frame with the fault applied; nothing when no answer reaches the reader.
+std::optional<Bytes> CardAnswer(const VirtualCard& card, Fault fault, const Bytes& frame) {
+  if (fault == Fault::Mute) return std::nullopt;
+  std::optional<Bytes> answer = AnswerFrame(card, frame);
+  if (!answer) return answer;
+  Bytes& a = *answer;
+  switch (fault) {
+    case Fault::Truncated:  // short, but its length byte agrees with what arrives
+      a.resize(a.size() - 3);
+      a[0] = static_cast<uint8_t>(a.size());
+      break;
+    case Fault::LyingLength:
+      a[0] = static_cast<uint8_t>(a.size() + 4);
+      break;
+    case Fault::WrongCode:
+      a[1] = static_cast<uint8_t>(a[1] + 2);
+      break;
+    case Fault::OtherIdm:
+      if (a[1] == 0x07) {
+        const Bytes stranger = ParseHex("01FEDCBA98765432");
+        std::copy(stranger.begin(), stranger.end(), a.begin() + 2);
+      }
+      break;
+    default:
+      break;
+  }
+  return answer;
+}
+
+Bytes GetData(const Dialect& d, const VirtualCard& card, Fault fault, uint8_t p1) {
+  if (p1 == 0x01 && !d.pmmByGetData) return kNotSupported;
+  if (p1 > 0x01) return kNotSupported;
+  Bytes value = p1 == 0 ? card.systems.front().idm : card.pmm;
+  if (fault == Fault::ShortId) value.resize(5);
+  return Cat(value, kOk);
+}
+
+// BER-TLV objects of a transparent-session command: the tag and value of each in turn.
+bool FindObject(const Bytes& data, uint16_t wanted, Bytes& value) {
+  size_t at = 0;
+  while (at < data.size()) {
+    uint16_t tag = data[at++];
+    if ((tag & 0x1F) == 0x1F) {
+      if (at >= data.size()) return false;
+      tag = static_cast<uint16_t>(tag << 8 | data[at++]);
+    }
+    if (at >= data.size()) return false;
+    size_t length = data[at++];
+    if (length == 0x81 && at < data.size()) length = data[at++];
+    if (at + length > data.size()) return false;
+    if (tag == wanted) {
+      value.assign(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + length));
+      return true;
+    }
+    at += length;
+  }
+  return false;
+}
+
+const Bytes kSessionOk{0xC0, 0x03, 0x00, 0x90, 0x00};
+
+std::optional<Bytes> Transparent(const VirtualCard& card, Fault fault, uint8_t p2, const Bytes& data) {
+  if (p2 != 0x01) return Cat(kSessionOk, kOk);  // manage session, switch protocol
+  Bytes frame;
+  if (!FindObject(data, 0x95, frame)) return Cat(Bytes{0xC0, 0x03, 0x01, 0x6A, 0x80}, kOk);
+  if (fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
+  std::optional<Bytes> answer = CardAnswer(card, fault, frame);
+  if (!answer) return Cat(Bytes{0xC0, 0x03, 0x01, 0x64, 0x01}, kOk);
+  Bytes r = Cat(kSessionOk, {0x92, 0x01, 0x00, 0x96, 0x02, 0x00, 0x00, 0x97, static_cast<uint8_t>(answer->size())});
+  return Cat(Cat(r, *answer), kOk);
+}
+
+// PN53x commands inside FF 00 00 00: firmware version, InListPassiveTarget, InDataExchange.
+std::optional<Bytes> Pn53x(const VirtualCard& card, Fault fault, const Bytes& data) {
+  if (data.size() < 2 || data[0] != 0xD4) return kFailed;
+  if (data[1] == 0x02) return Bytes{0xD5, 0x03, 0x32, 0x01, 0x06, 0x07, 0x90, 0x00};
+  if (data[1] == 0x4A && data.size() == 9 && data[2] == 0x01 && (data[3] == 0x01 || data[3] == 0x02)) {
+    const Bytes frame = Cat(Bytes{0x06}, Bytes(data.begin() + 4, data.end()));
+    std::optional<Bytes> answer = CardAnswer(card, fault, frame);
+    if (!answer) return Bytes{0xD5, 0x4B, 0x00, 0x90, 0x00};
+    return Cat(Cat(Bytes{0xD5, 0x4B, 0x01, 0x01}, *answer), kOk);
+  }
+  if (data[1] == 0x40 && data.size() > 3 && data[2] == 0x01) {
+    const Bytes frame(data.begin() + 3, data.end());
+    if (fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
+    std::optional<Bytes> answer = CardAnswer(card, fault, frame);
+    if (!answer) return Bytes{0xD5, 0x41, 0x01, 0x90, 0x00};
+    return Cat(Cat(Bytes{0xD5, 0x41, 0x00}, *answer), kOk);
+  }
+  return kFailed;
+}
+
+std::optional<Bytes> BareFrame(const VirtualCard& card, Fault fault, const Bytes& frame) {
+  if (frame.empty() || frame[0] != frame.size()) return kFailed;
+  if (fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
+  std::optional<Bytes> answer = CardAnswer(card, fault, frame);
+  if (!answer) return kFailed;
+  return Cat(*answer, kOk);
+}
+
+}  // namespace
+
+const Dialect* FindDialect(const std::string& name) {
+  for (const Dialect& d : kDialects)
+    if (d.name == name) return &d;
+  return nullptr;
+}
+
+std::optional<Fault> FindFault(const std::string& name) {
+  for (const auto& [n, f] : kFaults)
+    if (name == n) return f;
+  return std::nullopt;
+}
+
+std::string DialectNames() {
+  std::string s;
+  for (const Dialect& d : kDialects) s += (s.empty() ? "" : ", ") + d.name;
+  return s;
+}
+
+std::string FaultNames() {
+  std::string s;
+  for (const auto& f : kFaults) s += (s.empty() ? "" : ", ") + std::string(f.first);
+  return s;
+}
+
+Bytes Atr(const Dialect& d) {
+  Bytes atr = ParseHex("3B8F8001804F0CA0000003060000000000");
+  atr[12] = d.standard;
+  atr[13] = static_cast<uint8_t>(d.cardName >> 8);
+  atr[14] = static_cast<uint8_t>(d.cardName);
+  uint8_t check = 0;
+  for (size_t i = 1; i < atr.size(); ++i) check ^= atr[i];
+  atr.push_back(check);
+  return atr;
+}
+
+std::optional<Bytes> Respond(const Dialect& d, const VirtualCard& card, Fault fault, const Bytes& apdu) {
+  if (apdu.size() < 4) return Bytes{0x67, 0x00};
+  if (d.channel == Channel::Garbage) return Bytes{0xA5, 0x5A, 0x00, 0x90, 0x00};
+  if (apdu[0] != 0xFF) return kNoClass;
+  // Short APDUs only: CLA INS P1 P2 [Lc data] [Le].
+  Bytes data;
+  if (apdu.size() > 5) {
+    const size_t lc = apdu[4];
+    if (5 + lc != apdu.size() && 6 + lc != apdu.size()) return Bytes{0x67, 0x00};
+    data.assign(apdu.begin() + 5, apdu.begin() + 5 + static_cast<long>(lc));
+  }
+  const uint8_t ins = apdu[1], p1 = apdu[2], p2 = apdu[3];
+  if (ins == 0xCA && p2 == 0x00) return GetData(d, card, fault, p1);
+  if (ins == 0xC2 && p1 == 0x00 && d.channel == Channel::Transparent) return Transparent(card, fault, p2, data);
+  if (ins == 0x00 && p1 == 0x00 && p2 == 0x00 && !data.empty()) {
+    if (d.channel == Channel::Pn53x) return Pn53x(card, fault, data);
+    if (d.channel == Channel::BareFrame) return BareFrame(card, fault, data);
+  }
+  if (ins == 0xCA || ins == 0xC2 || ins == 0x00) return kNotSupported;
+  return kNoInstruction;
+}

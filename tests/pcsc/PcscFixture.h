@@ -1,0 +1,34 @@
+// The private stack every test of this run shares: one pcscd with a vpcd reader pair on free
+// ports, restarted by a test's set-up if an earlier test stopped it.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "Harness.h"
+
+struct Stack {
+  int port = 0;
+  std::unique_ptr<Pcscd> pcscd;
+};
+Stack& TheStack();
+
+class PcscTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Stack& s = TheStack();
+    if (!s.pcscd->running()) {
+      ASSERT_EQ(s.pcscd->Start(s.port), "");
+    }
+    ASSERT_TRUE(WaitCard(ReaderName(0), false, Millis(5000))) << "a card from an earlier test is still there";
+    ASSERT_TRUE(WaitCard(ReaderName(1), false, Millis(5000)));
+  }
+
+  // A virtual reader on the given slot (0: "... 00 00", 1: "... 00 01"), its card seen by pcscd.
+  std::unique_ptr<VirtualReader> Place(const std::string& dialect, const std::string& card,
+                                       const std::string& fault = "none", int slot = 0) {
+    auto reader = std::make_unique<VirtualReader>(TheStack().port + slot, dialect, card, fault);
+    EXPECT_TRUE(card == "none" || WaitCard(ReaderName(slot), true, Millis(5000))) << "pcscd never saw the card";
+    return reader;
+  }
+};

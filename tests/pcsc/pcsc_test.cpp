@@ -1,0 +1,317 @@
+// varnelo-reader against the real PC/SC stack: a private pcscd, vpcd and our virtual readers.
+// Each case checks the exit code, the exact value lines, and the pair of error types (with both
+// Japanese texts) that the tool reports. Needs root for the private mount namespace.
+#include <csignal>
+#include <filesystem>
+#include <regex>
+
+#include <sys/mount.h>
+
+#include "FelicaAPI.h"
+#include "PcscFixture.h"
+
+Stack& TheStack() {
+  static Stack stack;
+  return stack;
+}
+
+namespace {
+
+const std::string kIdm = "IDm=012E4C8A1B3D5F70";
+const std::string kPmm = "PMm=03014B024F4993FF";
+const std::string kNumber = "FeliCaNumber=123456789ABCDEF0";
+const std::string kOtherIdm = "IDm=0101020304050607";
+const std::string kOtherNumber = "FeliCaNumber=0011223344556677";
+
+std::string Utf8(const std::wstring& text) {
+  std::string out;
+  for (wchar_t w : text) {
+    const auto c = static_cast<uint32_t>(w);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool IsValueLine(const std::string& line) {
+  return line.starts_with("IDm=") || line.starts_with("PMm=") || line.starts_with("FeliCaNumber=");
+}
+
+std::vector<std::string> ValueLines(const std::string& out) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = out.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (IsValueLine(line)) lines.push_back(line);
+  }
+  return lines;
+}
+
+// The reported pair: the first number of the FeliCa range and the first of the reader/writer
+// range in everything the tool printed besides its values.
+std::pair<int, int> ErrorPair(const std::string& text) {
+  int felica = -1, rw = -1;
+  static const std::regex number("(^|[^0-9A-Fa-f])([0-9]{3,4})(?![0-9])");
+  for (std::sregex_iterator it(text.begin(), text.end(), number), end; it != end; ++it) {
+    const int n = std::stoi((*it)[2]);
+    if (felica < 0 && n >= 1000 && n <= 1062) felica = n;
+    else if (rw < 0 && n >= 100 && n <= 175) rw = n;
+  }
+  return {felica, rw};
+}
+
+// What a run must show: its values, and for a failure the acceptable error types (empty: any).
+struct Outcome {
+  std::vector<std::string> lines;
+  std::vector<int> felica, rw;
+  bool failure = false;
+  bool valuesMayStopEarly = false;  // a failure may come before any of the lines; never a wrong one
+};
+
+Outcome Success(std::vector<std::string> lines) { return {std::move(lines), {}, {}, false, false}; }
+Outcome Failure(std::vector<std::string> lines, std::vector<int> felica, std::vector<int> rw) {
+  return {std::move(lines), std::move(felica), std::move(rw), true, false};
+}
+Outcome FailureAfterSome(std::vector<std::string> lines, std::vector<int> felica, std::vector<int> rw) {
+  return {std::move(lines), std::move(felica), std::move(rw), true, true};
+}
+
+std::string Show(const Finished& f) { return "exit " + std::to_string(f.code) + "\nstdout:\n" + f.out + "stderr:\n" + f.err; }
+
+void ExpectOutcome(const Finished& f, const Outcome& want) {
+  ASSERT_FALSE(f.timedOut) << Show(f);
+  const std::vector<std::string> got = ValueLines(f.out);
+  if (!want.failure) {
+    EXPECT_EQ(f.code, 0) << Show(f);
+    EXPECT_EQ(got, want.lines) << Show(f);
+    return;
+  }
+  EXPECT_NE(f.code, 0) << Show(f);
+  EXPECT_LT(f.code, 128) << "ended by a signal\n" << Show(f);
+  if (want.valuesMayStopEarly) {
+    ASSERT_LE(got.size(), want.lines.size()) << Show(f);
+    EXPECT_EQ(got, std::vector<std::string>(want.lines.begin(), want.lines.begin() + static_cast<long>(got.size()))) << Show(f);
+  } else {
+    EXPECT_EQ(got, want.lines) << Show(f);
+  }
+  std::string rest;
+  for (const std::string& text : {f.out, f.err})
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos || at < text.size(); at = end + 1) {
+      end = std::min(text.find('\n', at), text.size());
+      const std::string line = text.substr(at, end - at);
+      if (!IsValueLine(line)) rest += line + "\n";
+    }
+  const auto [felica, rw] = ErrorPair(rest);
+  ASSERT_GE(felica, 1000) << "no FeliCa error type\n" << Show(f);
+  ASSERT_GE(rw, 100) << "no reader/writer error type\n" << Show(f);
+  if (!want.felica.empty()) {
+    EXPECT_NE(std::find(want.felica.begin(), want.felica.end(), felica), want.felica.end()) << Show(f);
+  }
+  if (!want.rw.empty()) {
+    EXPECT_NE(std::find(want.rw.begin(), want.rw.end(), rw), want.rw.end()) << Show(f);
+  }
+  EXPECT_NE(rest.find(Utf8(FelicaAPI::FelicaErrorText(felica))), std::string::npos) << "no text for " << felica << "\n" << Show(f);
+  EXPECT_NE(rest.find(Utf8(FelicaAPI::RwErrorText(rw))), std::string::npos) << "no text for " << rw << "\n" << Show(f);
+}
+
+Finished Tool(std::vector<std::string> args) {
+  args.insert(args.begin(), VarneloReaderPath());
+  return RunProgram(args, Millis(20000));
+}
+
+class ReaderTool : public PcscTest {
+ protected:
+  void SetUp() override {
+    if (VarneloReaderPath().empty()) GTEST_SKIP() << "varnelo-reader is not built: set VARNELO_READER";
+    PcscTest::SetUp();
+  }
+};
+
+struct ReadCase {
+  std::string name;
+  std::string dialect, card, fault;
+  std::vector<std::string> args;
+  Outcome outcome;
+};
+
+class Read : public ReaderTool, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(Read, PrintsTheCardOrTheErrorPair) {
+  const ReadCase& c = GetParam();
+  auto reader = Place(c.dialect, c.card, c.fault);
+  ExpectOutcome(Tool(c.args), c.outcome);
+}
+
+const std::vector<std::string> kRead{"read"};
+const std::vector<std::string> kNumberRead{"read", "--felica-number"};
+
+// Each dialect, the whole card.
+const ReadCase kDialectCases[] = {
+    {"Transparent", "transparent", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"TransparentNumber", "transparent", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    {"Pn53x", "pn53x", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"Pn53xNumber", "pn53x", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    {"Bare", "bare", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"BareNumber", "bare", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    {"IdentOnly", "ident", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"IdentOnlyHasNoRawChannel", "ident", "standard", "none", kNumberRead, Failure({kIdm, kPmm}, {1044}, {160})},
+    {"OtherCard", "transparent", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
+    {"OtherCardPn53x", "pn53x", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
+};
+INSTANTIATE_TEST_SUITE_P(Dialects, Read, ::testing::ValuesIn(kDialectCases), [](const auto& i) { return i.param.name; });
+
+// Cards that lack what the FeliCa number needs: the IDm line, no number, the card's own error.
+const ReadCase kContentCases[] = {
+    {"NoCommonArea", "transparent", "no-common", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F71", kPmm}, {1036}, {157})},
+    {"NoCommonAreaPn53x", "pn53x", "no-common", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F71", kPmm}, {1036}, {157})},
+    {"NoNumberService", "transparent", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
+    {"NoNumberServiceBare", "bare", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
+    {"NoBlockZero", "pn53x", "empty-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F73", kPmm}, {1042}, {159})},
+    {"WithoutNumberTheCardReads", "transparent", "no-common", "none", kRead, Success({"IDm=012E4C8A1B3D5F71", kPmm})},
+};
+INSTANTIATE_TEST_SUITE_P(CardContents, Read, ::testing::ValuesIn(kContentCases), [](const auto& i) { return i.param.name; });
+
+// Broken replies and a card that leaves: an error pair and a non-zero exit, never a wrong value.
+std::vector<ReadCase> FaultCases() {
+  std::vector<ReadCase> cases;
+  const std::vector<std::string> all{kIdm, kPmm, kNumber};
+  for (const char* dialect : {"transparent", "pn53x", "bare"}) {
+    const std::string d = dialect;
+    const auto add = [&](const std::string& fault, std::vector<int> felica, std::vector<int> rw) {
+      std::string name = d + "_" + fault;
+      std::replace(name.begin(), name.end(), '-', '_');
+      cases.push_back({name, d, "standard", fault, kNumberRead, FailureAfterSome({kIdm, kPmm}, std::move(felica), std::move(rw))});
+    };
+    add("truncated", {}, {150});
+    add("lying-length", {}, {150});
+    add("wrong-code", {}, {150});
+    add("other-idm", {1049}, {});
+    add("mute", {}, {152, 156});
+    add("vanish", {1040, 1042}, {157});
+  }
+  cases.push_back({"ident_short_id", "ident", "standard", "short-id", kRead, Failure({}, {}, {150})});
+  cases.push_back({"garbage", "garbage", "standard", "none", kRead, Failure({}, {}, {150})});
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Faults, Read, ::testing::ValuesIn(FaultCases()), [](const auto& i) { return i.param.name; });
+
+using Service = ReaderTool;
+
+TEST_F(Service, NoCard) { ExpectOutcome(Tool(kRead), Failure({}, {1036}, {157})); }
+
+TEST_F(Service, NoReader) {
+  Stack& s = TheStack();
+  ASSERT_EQ(s.pcscd->Start(0), "");
+  ExpectOutcome(Tool(kRead), Failure({}, {1028}, {}));
+  s.pcscd->Stop();  // the next test's set-up brings the readers back
+}
+
+// pcscd ends under a placed card and comes back: the card is found again without a restart of the tool's user.
+TEST_F(Service, StoppedAndStartedAgain) {
+  auto reader = Place("transparent", "standard");
+  Stack& s = TheStack();
+  s.pcscd->Stop();
+  ExpectOutcome(Tool(kRead), Failure({}, {1028}, {}));
+  ASSERT_EQ(s.pcscd->Start(s.port), "");
+  ASSERT_TRUE(WaitCard(ReaderName(0), true, Millis(5000)));
+  ExpectOutcome(Tool(kNumberRead), Success({kIdm, kPmm, kNumber}));
+}
+
+TEST_F(Service, ReaderHeldExclusively) {
+  auto reader = Place("transparent", "standard");
+  Child holder({PeerPath(), "hold", ReaderName(0)});
+  std::optional<Child::Line> held = holder.Next(Millis(5000));
+  ASSERT_TRUE(held && held->text == "held");
+  ExpectOutcome(Tool({"read", "--reader", "00 00"}), Failure({}, {1027}, {}));
+  holder.Stop();
+  ExpectOutcome(Tool({"read", "--reader", "00 00"}), Success({kIdm, kPmm}));
+}
+
+// Two readers: the one with a card wins; --reader picks by name.
+TEST_F(Service, ReaderChoice) {
+  auto second = Place("pn53x", "other", "none", 1);
+  ExpectOutcome(Tool(kRead), Success({kOtherIdm, "PMm=0120220427674EFF"}));
+  auto first = Place("transparent", "standard", "none", 0);
+  ExpectOutcome(Tool({"read", "--reader", "00 01"}), Success({kOtherIdm, "PMm=0120220427674EFF"}));
+  ExpectOutcome(Tool({"read", "--reader", "00 00"}), Success({kIdm, kPmm}));
+  first.reset();
+  ASSERT_TRUE(WaitCard(ReaderName(0), false, Millis(5000)));
+  ExpectOutcome(Tool({"read", "--reader", "00 00"}), Failure({}, {1036}, {157}));
+}
+
+TEST_F(Service, ListShowsEachReader) {
+  auto reader = Place("transparent", "standard");
+  const Finished f = Tool({"list"});
+  EXPECT_EQ(f.code, 0) << Show(f);
+  EXPECT_NE(f.out.find(ReaderName(0)), std::string::npos) << Show(f);
+  EXPECT_NE(f.out.find(ReaderName(1)), std::string::npos) << Show(f);
+}
+
+// watch: one "found" per arrival, one "lost" per departure, nothing while a card stays.
+struct WatchStep {
+  std::string command;                 // for the virtual reader
+  std::vector<std::string> expected;   // the watch lines it causes, in order
+};
+
+struct WatchCase {
+  const char* name;
+  std::string dialect;
+  std::vector<WatchStep> steps;
+};
+
+const WatchCase kWatchCases[] = {
+    {"ArrivalAndRemoval", "transparent",
+     {{"place standard", {"found " + kIdm}}, {"remove", {"lost"}}, {"place other", {"found " + kOtherIdm}}, {"remove", {"lost"}}}},
+    {"Replaced", "pn53x", {{"place standard", {"found " + kIdm}}, {"replace other", {"lost", "found " + kOtherIdm}}, {"remove", {"lost"}}}},
+    {"CardThatStays", "ident", {{"place standard", {"found " + kIdm}}, {"state", {}}, {"remove", {"lost"}}}},
+};
+
+class Watch : public ReaderTool, public ::testing::WithParamInterface<WatchCase> {};
+
+TEST_P(Watch, OneLinePerEvent) {
+  auto reader = Place(GetParam().dialect, "none");
+  Child watch({VarneloReaderPath(), "watch", "--reader", "00 00"});
+  // Nothing while no card is there, and nothing more than each step's lines.
+  EXPECT_FALSE(watch.Next(Millis(1000))) << "a line without a card";
+  for (const WatchStep& step : GetParam().steps) {
+    ASSERT_EQ(reader->Do(step.command).substr(0, 2), "ok") << step.command;
+    for (const std::string& line : step.expected) {
+      std::optional<Child::Line> got = watch.Next(Millis(5000));
+      ASSERT_TRUE(got) << "no \"" << line << "\" after " << step.command;
+      EXPECT_EQ(got->text, line) << "after " << step.command;
+    }
+    // pcscd looks at the reader every 0.4 s: 1.5 s is several looks without an event.
+    std::optional<Child::Line> extra = watch.Next(Millis(1500));
+    EXPECT_FALSE(extra) << "unexpected \"" << extra->text << "\" after " << step.command;
+  }
+  EXPECT_NE(watch.Stop(SIGINT), 128 + SIGKILL) << "watch did not end on an interrupt";
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, Watch, ::testing::ValuesIn(kWatchCases), [](const auto& i) { return i.param.name; });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  const std::string why = EnterPrivateRunDir();
+  if (!why.empty()) {
+    std::fprintf(stderr, "pcsc_test: cannot isolate pcscd: %s\n", why.c_str());
+    return 1;
+  }
+  Stack& s = TheStack();
+  s.port = FreePortPair();
+  s.pcscd = std::make_unique<Pcscd>(TempDir() + "/pcscd");
+  const int result = RUN_ALL_TESTS();
+  s.pcscd.reset();
+  umount("/run/pcscd");
+  std::filesystem::remove_all(TempDir());
+  return result;
+}

@@ -1,0 +1,229 @@
+// vreader: a virtual contactless reader with a virtual FeliCa card, for pcscd's vpcd driver.
+//
+//   vreader --port PORT [--host ADDRESS] [--dialect NAME] [--card NAME] [--fault NAME]
+//
+// Connects to vpcd at ADDRESS (default 127.0.0.1) on PORT (the CHANNELID of the reader
+// definition; its "... 00 00" reader) while a card is on the reader: the card arrives on connect
+// and leaves on disconnect. If vpcd is not listening yet, or goes away, it retries every 50 ms.
+//   --dialect  transparent (default), pn53x, bare, ident, garbage: see Dialects.cpp
+//   --card     standard (default), other, no-common, no-number, empty-number, or none: see VirtualCard.cpp
+//   --fault    none (default), truncated, lying-length, wrong-code, other-idm, mute, vanish, short-id
+// Standard input takes one command per line and answers each with one line, "ok ..." or "error ...":
+//   place CARD | remove | replace CARD [GAP_MS] | dialect NAME | fault NAME
+//   count (APDUs since the last count) | log (those APDUs in hex) | state | quit
+// A dialect change takes effect at the next placement. At the end of input it keeps serving
+// until it is killed.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#include "Dialects.h"
+
+namespace {
+
+struct Reader {
+  std::string host = "127.0.0.1";
+  int port = 0;
+  const Dialect* dialect = FindDialect("transparent");
+  const Dialect* nextDialect = dialect;
+  std::optional<VirtualCard> card = FindCard("standard");
+  Fault fault = Fault::None;
+  int socket = -1;
+  long count = 0;
+  std::string log;
+};
+
+void Disconnect(Reader& r) {
+  if (r.socket >= 0) close(r.socket);
+  r.socket = -1;
+}
+
+void Connect(Reader& r) {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(r.port));
+  inet_pton(AF_INET, r.host.c_str(), &address.sin_addr);
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(s);
+    return;
+  }
+  const int one = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  r.socket = s;
+  r.dialect = r.nextDialect;
+}
+
+bool ReadFully(int s, uint8_t* data, size_t size) {
+  while (size > 0) {
+    // vpcd sends the length and the payload in two writes: without a quick ACK each APDU waits
+    // for the delayed ACK timer. The kernel clears the flag after use, so set it before each read.
+    const int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    const ssize_t n = recv(s, data, size, 0);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool Send(int s, const Bytes& payload) {
+  Bytes message{static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size())};
+  message.insert(message.end(), payload.begin(), payload.end());
+  return send(s, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size());
+}
+
+// One message from vpcd: a control code (0 off, 1 on, 2 reset, 4 ATR) or a command APDU.
+void Serve(Reader& r) {
+  uint8_t head[2];
+  Bytes payload;
+  bool ok = ReadFully(r.socket, head, 2);
+  if (ok) {
+    payload.resize(static_cast<size_t>(head[0] << 8 | head[1]));
+    ok = ReadFully(r.socket, payload.data(), payload.size());
+  }
+  if (!ok) return Disconnect(r);  // vpcd went away: reconnect while the card stays placed
+  if (payload.size() == 1) {
+    if (payload[0] == 4 && !Send(r.socket, Atr(*r.dialect))) Disconnect(r);
+    return;
+  }
+  ++r.count;
+  r.log += (r.log.empty() ? "" : " ") + Hex(payload);
+  std::optional<Bytes> response = Respond(*r.dialect, *r.card, r.fault, payload);
+  if (!response) {
+    // The card left in the middle of the command: vpcd gives the client an empty answer, and
+    // pcscd finds no card at its next look.
+    r.card.reset();
+    return Disconnect(r);
+  }
+  if (!Send(r.socket, *response)) Disconnect(r);
+}
+
+std::string Place(Reader& r, const std::string& name) {
+  std::optional<VirtualCard> card = FindCard(name);
+  if (!card) return "error no card named " + name;
+  Disconnect(r);
+  r.card = card;
+  return "ok";
+}
+
+std::string Command(Reader& r, const std::string& line, bool& quit) {
+  std::istringstream in(line);
+  std::string verb, arg;
+  in >> verb >> arg;
+  if (verb == "place") return Place(r, arg);
+  if (verb == "remove") {
+    Disconnect(r);
+    r.card.reset();
+    return "ok";
+  }
+  if (verb == "replace") {
+    int gap = 600;
+    in >> gap;
+    Disconnect(r);
+    r.card.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(gap));
+    return Place(r, arg);
+  }
+  if (verb == "dialect") {
+    const Dialect* d = FindDialect(arg);
+    if (d == nullptr) return "error dialects: " + DialectNames();
+    r.nextDialect = d;
+    return "ok";
+  }
+  if (verb == "fault") {
+    std::optional<Fault> f = FindFault(arg);
+    if (!f) return "error faults: " + FaultNames();
+    r.fault = *f;
+    return "ok";
+  }
+  if (verb == "count") {
+    const long n = r.count;
+    r.count = 0;
+    return "ok apdus=" + std::to_string(n);
+  }
+  if (verb == "log") {
+    std::string log = "ok " + r.log;
+    r.log.clear();
+    return log;
+  }
+  if (verb == "state")
+    return std::string("ok ") + (r.card ? "placed " : "removed ") + (r.socket >= 0 ? "connected" : "waiting");
+  if (verb == "quit") {
+    quit = true;
+    return "ok";
+  }
+  return "error unknown command: " + line;
+}
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr, "vreader: %s\nusage: vreader --port PORT [--host ADDRESS] [--dialect %s] [--card NAME|none] [--fault %s]\n",
+               why.c_str(), DialectNames().c_str(), FaultNames().c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Reader r;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (i + 1 >= argc) return Usage("missing value for " + option);
+    const std::string value = argv[++i];
+    if (option == "--port") {
+      r.port = std::atoi(value.c_str());
+    } else if (option == "--host") {
+      r.host = value;
+    } else if (option == "--dialect") {
+      r.dialect = r.nextDialect = FindDialect(value);
+      if (r.dialect == nullptr) return Usage("unknown dialect " + value);
+    } else if (option == "--card") {
+      r.card = FindCard(value);
+      if (!r.card && value != "none") return Usage("unknown card " + value);
+    } else if (option == "--fault") {
+      std::optional<Fault> f = FindFault(value);
+      if (!f) return Usage("unknown fault " + value);
+      r.fault = *f;
+    } else {
+      return Usage("unknown option " + option);
+    }
+  }
+  if (r.port <= 0 || r.port > 65535) return Usage("--port is required");
+  std::signal(SIGPIPE, SIG_IGN);
+
+  bool input = true, quit = false;
+  std::string pending;
+  while (!quit) {
+    if (r.card && r.socket < 0) Connect(r);
+    pollfd fds[2] = {{input ? 0 : -1, POLLIN, 0}, {r.socket, POLLIN, 0}};
+    poll(fds, 2, r.card && r.socket < 0 ? 50 : 1000);
+    if (fds[1].revents != 0 && r.socket >= 0) Serve(r);
+    if (fds[0].revents == 0) continue;
+    char chunk[512];
+    const ssize_t n = read(0, chunk, sizeof chunk);
+    if (n <= 0) {
+      input = false;
+      continue;
+    }
+    pending.append(chunk, static_cast<size_t>(n));
+    for (size_t end; !quit && (end = pending.find('\n')) != std::string::npos;) {
+      const std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      std::printf("%s\n", Command(r, line, quit).c_str());
+      std::fflush(stdout);
+    }
+  }
+  Disconnect(r);
+  return 0;
+}

@@ -1,0 +1,125 @@
+// The virtual reader through the real pcscd: what a plain PC/SC client sends and gets back from
+// each dialect, card and fault, byte for byte, and what the control channel does to the card.
+#include "PcscFixture.h"
+#include "VirtualCard.h"
+
+namespace {
+
+const std::string kIdm = "012E4C8A1B3D5F70";         // system 0 of the standard card
+const std::string kCommonIdm = "112E4C8A1B3D5F70";   // its common area
+const std::string kPmm = "03014B024F4993FF";
+const std::string kNumberBlock = "123456789ABCDEF00000000000000101";
+const std::string kPollAny = "0600FFFF0000";
+const std::string kPollCommon = "0600FE000100";
+const std::string kReadNumber = "10" "06" "112E4C8A1B3D5F70" "01CB33" "018000";
+
+struct Exchange {
+  const char* name;
+  std::string dialect, card, fault;
+  std::vector<std::string> apdus, responses;
+};
+
+std::string Transceive(const std::string& frame) {
+  const size_t n = frame.size() / 2;
+  const auto hex = [](size_t v) { return Hex({static_cast<uint8_t>(v)}); };
+  return "FFC20001" + hex(n + 9) + "5F4604A0860100" + "95" + hex(n) + frame;
+}
+std::string Direct(const std::string& data) { return "FF000000" + Hex({static_cast<uint8_t>(data.size() / 2)}) + data; }
+
+const std::string kSessionOk = "C0030090009000";
+const std::string kTransceiveOk = "C00300900092010096020000" "97";
+
+const Exchange kExchanges[] = {
+    {"TransparentGetData", "transparent", "standard", "none", {"FFCA000000", "FFCA010000"}, {kIdm + "9000", kPmm + "9000"}},
+    {"TransparentSession", "transparent", "standard", "none",
+     {"FFC2000002" "8100", "FFC2000204" "8F020300", Transceive(kPollCommon), Transceive(kReadNumber), "FFC2000002" "8200"},
+     {kSessionOk, kSessionOk, kTransceiveOk + "14" "1401" + kCommonIdm + kPmm + "FE00" "9000",
+      kTransceiveOk + "1D" "1D07" + kCommonIdm + "000001" + kNumberBlock + "9000", kSessionOk}},
+    {"TransparentSilentCard", "transparent", "no-common", "none", {Transceive(kPollCommon)}, {"C00301640190" "00"}},
+    {"TransparentMute", "transparent", "standard", "mute", {Transceive(kPollAny)}, {"C0030164019000"}},
+    {"TransparentTruncated", "transparent", "standard", "truncated", {Transceive(kPollAny)},
+     {kTransceiveOk + "0F" "0F01" + kIdm + kPmm.substr(0, 10) + "9000"}},
+    {"Pn53xFirmwareAndPoll", "pn53x", "standard", "none",
+     {Direct("D402"), Direct("D44A010100FE000100"), "FFCA010000"},
+     {"D50332010607" "9000", "D54B0101" "1401" + kCommonIdm + kPmm + "FE00" "9000", "6A81"}},
+    {"Pn53xExchange", "pn53x", "standard", "none", {Direct("D44001" + kReadNumber)},
+     {"D54100" "1D07" + kCommonIdm + "000001" + kNumberBlock + "9000"}},
+    {"Pn53xNoSystem", "pn53x", "no-common", "none", {Direct("D44A010100FE000100")}, {"D54B00" "9000"}},
+    {"Pn53xRejectsBareFrame", "pn53x", "standard", "none", {Direct(kPollAny)}, {"6300"}},
+    {"BareFrame", "bare", "standard", "none", {Direct(kPollAny), Direct("D402")},
+     {"1201" + kIdm + kPmm + "9000", "6300"}},
+    {"BareLyingLength", "bare", "standard", "lying-length", {Direct(kPollAny)}, {"1601" + kIdm + kPmm + "9000"}},
+    {"BareWrongCode", "bare", "standard", "wrong-code", {Direct(kPollAny)}, {"1203" + kIdm + kPmm + "9000"}},
+    {"BareOtherIdm", "bare", "standard", "other-idm", {Direct(kPollCommon), Direct(kReadNumber)},
+     {"1401" + kCommonIdm + kPmm + "FE00" "9000", "1D07" "01FEDCBA98765432" "000001" + kNumberBlock + "9000"}},
+    {"BareMute", "bare", "standard", "mute", {Direct(kPollAny)}, {"6300"}},
+    {"StatusFlagsNoService", "bare", "no-number", "none", {Direct("10" "06" "112E4C8A1B3D5F72" "01CB33" "018000")},
+     {"0C07" "112E4C8A1B3D5F72" "01A6" "9000"}},
+    {"StatusFlagsNoBlock", "bare", "empty-number", "none", {Direct("10" "06" "112E4C8A1B3D5F73" "01CB33" "018000")},
+     {"0C07" "112E4C8A1B3D5F73" "01A8" "9000"}},
+    // The number's service lives in the common area: addressed to system 0's IDm it is not there.
+    {"ServiceOfAnotherSystem", "bare", "standard", "none", {Direct("10" "06" + kIdm + "01CB33" "018000")},
+     {"0C07" + kIdm + "01A6" "9000"}},
+    {"IdentOnly", "ident", "standard", "none", {"FFCA000000", "FFCA010000", "FFC2000002" "8100", Direct(kPollAny)},
+     {kIdm + "9000", kPmm + "9000", "6A81", "6A81"}},
+    {"IdentShortId", "ident", "standard", "short-id", {"FFCA000000"}, {"012E4C8A1B" "9000"}},
+    {"Garbage", "garbage", "standard", "none", {"FFCA000000", Direct(kPollAny)}, {"A55A009000", "A55A009000"}},
+    {"OtherCard", "transparent", "other", "none", {"FFCA000000"}, {"0101020304050607" "9000"}},
+};
+
+class VirtualReaderExchange : public PcscTest, public ::testing::WithParamInterface<Exchange> {};
+
+TEST_P(VirtualReaderExchange, AnswersAPlainClient) {
+  const Exchange& e = GetParam();
+  auto reader = Place(e.dialect, e.card, e.fault);
+  std::vector<std::string> args{PeerPath(), "send", ReaderName(0)};
+  args.insert(args.end(), e.apdus.begin(), e.apdus.end());
+  const Finished f = RunProgram(args, Millis(10000));
+  ASSERT_EQ(f.code, 0) << f.err;
+  std::vector<std::string> got;
+  for (size_t at = 0, end; (end = f.out.find('\n', at)) != std::string::npos; at = end + 1) got.push_back(f.out.substr(at, end - at));
+  EXPECT_EQ(got, e.responses);
+  // The benchmark's round-trip figures rest on this count.
+  EXPECT_EQ(reader->Do("count"), "ok apdus=" + std::to_string(e.apdus.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, VirtualReaderExchange, ::testing::ValuesIn(kExchanges),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+using VirtualReaderControl = PcscTest;
+
+// A card leaving in the middle of a block read: through vpcd the client gets an empty answer
+// (no status word at all), then pcscd sees no card.
+TEST_F(VirtualReaderControl, VanishingCardBreaksTheCommand) {
+  auto reader = Place("bare", "standard", "vanish");
+  const Finished f = RunProgram({PeerPath(), "send", ReaderName(0), Direct(kPollCommon), Direct(kReadNumber)}, Millis(10000));
+  EXPECT_EQ(f.out, "1401" + kCommonIdm + kPmm + "FE00" "9000\n\n");
+  EXPECT_TRUE(WaitCard(ReaderName(0), false, Millis(3000)));
+  EXPECT_EQ(reader->Do("state"), "ok removed waiting");
+}
+
+// The bare waiter sees each placement, removal and replacement once; the answers follow the card.
+TEST_F(VirtualReaderControl, PlaceRemoveReplace) {
+  auto reader = Place("transparent", "none");
+  Child waiter({PeerPath(), "watch", ReaderName(0)});
+  const auto next = [&] {
+    std::optional<Child::Line> l = waiter.Next(Millis(5000));
+    return l ? l->text : "(nothing)";
+  };
+  const auto idm = [] { return RunProgram({PeerPath(), "send", ReaderName(0), "FFCA000000"}, Millis(10000)).out; };
+  EXPECT_EQ(next(), "empty");
+  EXPECT_EQ(reader->Do("place other"), "ok");
+  EXPECT_EQ(next(), "present");
+  EXPECT_EQ(idm(), "0101020304050607" "9000\n");
+  EXPECT_EQ(reader->Do("replace standard"), "ok");
+  EXPECT_EQ(next(), "empty");
+  EXPECT_EQ(next(), "present");
+  EXPECT_EQ(idm(), kIdm + "9000\n");
+  EXPECT_EQ(reader->Do("state"), "ok placed connected");
+  EXPECT_EQ(reader->Do("remove"), "ok");
+  EXPECT_EQ(next(), "empty");
+  EXPECT_EQ(reader->Do("place nothing-like-it"), "error no card named nothing-like-it");
+  EXPECT_EQ(reader->Do("state"), "ok removed waiting");
+}
+
+}  // namespace
