@@ -33,14 +33,26 @@ uint32_t Release(Context context) {
   return static_cast<uint32_t>(SCardReleaseContext(static_cast<SCARDCONTEXT>(context)));
 }
 
+// Wine 10's SCardListReadersA asks pcsc-lite for the length through a 64-bit variable of its own
+// stack frame that it never sets; where earlier calls left all ones there, pcsc-lite reads it as
+// "allocate for me" and fails the valid call with SCARD_E_INVALID_PARAMETER. Zeroing the stack
+// the call is about to use makes that variable 0.
+[[gnu::noinline]] void ZeroStackBelow() {
+  volatile uint8_t area[2048];
+  for (auto& byte : area)
+    byte = 0;
+}
+
 uint32_t List(Context context, std::vector<std::string>* readers) {
   // The list can grow between the two calls; a few tries, then give up.
   for (int attempt = 0; attempt < 3; ++attempt) {
     DWORD length = 0;
+    ZeroStackBelow();
     auto rc = static_cast<uint32_t>(SCardListReadersA(static_cast<SCARDCONTEXT>(context), nullptr, nullptr, &length));
     if (rc != kSuccess)
       return rc;
     std::vector<char> names(length + 1, '\0');
+    ZeroStackBelow();
     rc = static_cast<uint32_t>(SCardListReadersA(static_cast<SCARDCONTEXT>(context), nullptr, names.data(), &length));
     if (rc == kInsufficientBuffer)
       continue;
