@@ -124,6 +124,9 @@ bool WatchWithContext(const Table& table, Context context, const WatchOptions& o
       } else if ((now & (kStateBits | kCounterMask)) != (known & (kStateBits | kCounterMask)) ||
                  known == kStateUnaware) {
         changed = true;
+        // Another card event since the last look: whatever was there left, even if it is back.
+        if (known != kStateUnaware && (now & kCounterMask) != (known & kCounterMask))
+          tracker.Left();
         if (!CardPresent(now)) {
           tracker.Left();
         } else if (auto idm = ReadCard(table, context, reader, state.atr, options.systemCode)) {
