@@ -227,3 +227,12 @@ TEST_F(SessionTest, FailuresOfTheServiceReaderAndCard) {
   fake::AddReader(kReader);
   EXPECT_EQ(session.Connect(), Fault::NoCard);
 }
+
+TEST_F(SessionTest, ARememberedSessionThatIsRefusedIsProbedAfresh) {
+  Place(fake::Dialect::Transparent);
+  Bytes read;
+  ASSERT_EQ(ReadNumber(read), Fault::None);
+  fake::PlaceCard(kReader, fake::StandardCard(fake::Dialect::Pn53x, 0x70));
+  EXPECT_EQ(ReadNumber(read), Fault::None);
+  EXPECT_EQ(RememberedDialect(kReader), Dialect::Pn53x);
+}
