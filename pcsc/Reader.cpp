@@ -101,12 +101,17 @@ Session::Session(const Table& table, Context context, std::string reader, std::s
     : table_(table), context_(context), reader_(std::move(reader)), atr_(atr.begin(), atr.end()) {}
 
 Session::~Session() {
-  if (sessionOpen_) {
-    std::vector<uint8_t> ignored;
-    Transmit(kEndSession, ignored);
-  }
+  EndSession();
   if (connected_)
     table_.disconnect(card_);
+}
+
+void Session::EndSession() {
+  if (!sessionOpen_)
+    return;
+  sessionOpen_ = false;
+  std::vector<uint8_t> ignored;
+  Transmit(kEndSession, ignored);
 }
 
 Fault Session::Connect() {
@@ -193,9 +198,14 @@ Fault Session::PrepareRaw(Dialect& dialect) {
   }
   Dialect known = RememberedDialect(reader_);
   if (known == Dialect::Transparent) {
-    Fault fault = Probe(Dialect::Transparent);
-    if (fault != Fault::None)
+    // Starting the session checks the remembered dialect too; a refusal means probing afresh.
+    const Fault fault = Probe(Dialect::Transparent);
+    if (fault != Fault::None && !NotThisDialect(fault))
       return fault;
+    if (fault != Fault::None) {
+      EndSession();
+      known = Dialect::Unknown;
+    }
   }
   if (known == Dialect::Unknown) {
     // The ATR orders the candidates; a caller that chose the reader without one asks now.
@@ -208,11 +218,7 @@ Fault Session::PrepareRaw(Dialect& dialect) {
         known = candidate;
         break;
       }
-      if (sessionOpen_) {
-        std::vector<uint8_t> ignored;
-        Transmit(kEndSession, ignored);
-        sessionOpen_ = false;
-      }
+      EndSession();
       if (!NotThisDialect(fault))
         return fault;
     }

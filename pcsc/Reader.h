@@ -66,6 +66,7 @@ public:
 
 private:
   Fault Probe(Dialect candidate);
+  void EndSession();
 
   const Table& table_;
   Context context_;

@@ -208,7 +208,8 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 #endif
 
 int WatchCards(const Table& table, const Options& options) {
-  Stopper stopper(table);
+  // Lives as long as the process: a console handler may still run while it exits.
+  static Stopper stopper(table);
   WatchOptions watch;
   watch.pin = options.pin;
   WatchEvents events;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "Reader.h"
@@ -65,23 +66,31 @@ std::optional<Idm> ReadCard(const Table& table, Context context, const std::stri
 bool WatchWithContext(const Table& table, Context context, const WatchOptions& options, Stopper& stopper,
                       Tracker& tracker) {
   std::string reader;
+  std::vector<std::string> listed;
   uint32_t known = kStateUnaware;
   uint32_t pnpKnown = kStateUnaware;
-  bool relist = true;
-  while (!stopper.Stopped()) {
-    if (relist) {
-      std::vector<ReaderInfo> readers;
-      const Fault fault = ListReaders(table, context, readers);
-      if (fault == Fault::NoService)
-        return false;
-      const int chosen = fault == Fault::None ? ChooseReader(readers, options.pin) : -1;
-      if (chosen < 0 || readers[static_cast<size_t>(chosen)].name != reader) {
-        tracker.Left();
-        reader = chosen < 0 ? "" : readers[static_cast<size_t>(chosen)].name;
-        known = kStateUnaware;
-      }
-      relist = false;
+  bool serviceGone = false;
+  // Looks at the readers again; true when the list changed.
+  auto relist = [&] {
+    std::vector<ReaderInfo> readers;
+    const Fault fault = ListReaders(table, context, readers);
+    serviceGone = fault == Fault::NoService;
+    const int chosen = fault == Fault::None ? ChooseReader(readers, options.pin) : -1;
+    if (chosen < 0 || readers[static_cast<size_t>(chosen)].name != reader) {
+      tracker.Left();
+      reader = chosen < 0 ? "" : readers[static_cast<size_t>(chosen)].name;
+      known = kStateUnaware;
     }
+    // The plug-and-play pseudo-reader's state carries the reader count in its upper half: wait
+    // from the list just seen, so a reader that came back meanwhile still ends the wait.
+    pnpKnown = static_cast<uint32_t>(readers.size()) << 16;
+    std::vector<std::string> names;
+    for (const ReaderInfo& info : readers)
+      names.push_back(info.name);
+    return std::exchange(listed, names) != names;
+  };
+  relist();
+  while (!stopper.Stopped() && !serviceGone) {
     std::vector<ReaderState> states;
     if (!reader.empty()) {
       states.emplace_back();
@@ -100,7 +109,8 @@ bool WatchWithContext(const Table& table, Context context, const WatchOptions& o
     if (rc == kTimeout)
       continue;
     if (rc == kUnknownReader || rc == kReaderUnavailable) {
-      relist = true;
+      if (!relist())
+        stopper.Sleep(kFallbackIntervalMs);
       continue;
     }
     if (rc != kSuccess) {
@@ -110,34 +120,35 @@ bool WatchWithContext(const Table& table, Context context, const WatchOptions& o
       continue;
     }
     bool changed = false;
-    const ReaderState& pnp = states.back();
-    if ((pnp.eventState & kStateChanged) && (pnp.eventState & ~kStateChanged) != pnpKnown) {
-      pnpKnown = pnp.eventState & ~kStateChanged;
-      relist = changed = true;
-    }
+    const bool pnpChanged = (states.back().eventState & kStateChanged) &&
+                            (states.back().eventState & ~kStateChanged) != pnpKnown;
     if (!reader.empty()) {
       const ReaderState& state = states.front();
       const uint32_t now = state.eventState & ~kStateChanged;
       if (now & (kStateUnknown | kStateUnavailable)) {
         tracker.Left();
-        relist = changed = true;
-      } else if ((now & (kStateBits | kCounterMask)) != (known & (kStateBits | kCounterMask)) ||
-                 known == kStateUnaware) {
-        changed = true;
-        if (!CardPresent(now)) {
-          tracker.Left();
-        } else if (auto idm = ReadCard(table, context, reader, state.atr, options.systemCode)) {
-          tracker.Arrived(*idm);
-        } else {
-          tracker.Left();
+        changed = relist();
+      } else {
+        if ((now & (kStateBits | kCounterMask)) != (known & (kStateBits | kCounterMask)) || known == kStateUnaware) {
+          changed = true;
+          // Another card event since the last look: whatever was there left, even if it is back.
+          if (known != kStateUnaware && (now & kCounterMask) != (known & kCounterMask))
+            tracker.Left();
+          auto idm = CardPresent(now) ? ReadCard(table, context, reader, state.atr, options.systemCode) : std::nullopt;
+          if (idm)
+            tracker.Arrived(*idm);
+          else
+            tracker.Left();
         }
+        known = now;
       }
-      known = now;
     }
+    if (pnpChanged && relist())
+      changed = true;
     if (!changed && spent < std::chrono::milliseconds(kNotWaitingMs))
       stopper.Sleep(kFallbackIntervalMs);
   }
-  return true;
+  return !serviceGone;
 }
 
 } // namespace

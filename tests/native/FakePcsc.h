@@ -1,0 +1,66 @@
+// A stand-in smart-card service behind the core's PC/SC table: readers, cards that answer
+// commands through a reader dialect, failures on demand, and a status wait that blocks (or,
+// like some services, does not) until a change or a cancel. Used natively and inside the
+// Windows library built for the tests.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Pcsc.h"
+
+namespace fake {
+
+enum Call { kEstablish, kRelease, kList, kStatusChange, kCancel, kConnect, kDisconnect, kStatus, kTransmit, kCallCount };
+
+enum class Dialect { Transparent, Pn53x, Bare, IdentificationOnly, Garbage };
+
+// A FeliCa card: system 0 always; the common area and its 33CB block 0 when given.
+struct Card {
+  std::vector<uint8_t> atr;
+  Dialect dialect = Dialect::Transparent;
+  std::vector<uint8_t> idm;         // system 0
+  std::vector<uint8_t> pmm;
+  std::vector<uint8_t> commonIdm;   // empty: no common area
+  std::vector<uint8_t> numberBlock; // 16 bytes; empty: no 33CB service
+  bool pmmRefused = false;          // FF CA 01 is not supported
+};
+
+std::vector<uint8_t> FelicaAtr();
+std::vector<uint8_t> Pn53xAtr();
+// A card of the given dialect with a common area and a FeliCa number; IDm ends in last.
+Card StandardCard(Dialect dialect, uint8_t last);
+
+struct Service {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> readers;
+  std::map<std::string, Card> cards;
+  std::map<std::string, uint32_t> counters; // card events per reader
+  bool running = true;
+  bool waitBlocks = true;
+  uint32_t failNext[kCallCount] = {};
+  unsigned calls[kCallCount] = {};
+  int openContexts = 0;
+  int openCards = 0;
+  unsigned cancelGeneration = 0;
+  std::vector<std::vector<uint8_t>> sent;
+};
+
+Service& GetService();
+// Back to no reader, no card, no failure, counters at zero.
+void Reset();
+void AddReader(const std::string& name);
+void RemoveReader(const std::string& name);
+void PlaceCard(const std::string& reader, const Card& card);
+void RemoveCard(const std::string& reader);
+void FailNext(Call call, uint32_t code);
+
+const pcsc::Table& Table();
+
+} // namespace fake

@@ -1,0 +1,332 @@
+// The FeliCa frames and the reader dialects' codecs: fixed bytes in, a value or a precise fault out.
+#include <gtest/gtest.h>
+
+#include "Dialects.h"
+#include "Faults.h"
+#include "Felica.h"
+
+using namespace pcsc;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+const Idm kIdm{0x01, 0x2E, 0x4C, 0x8A, 0x1B, 0x3D, 0x5F, 0x70};
+const Idm kCommonIdm{0x11, 0x2E, 0x4C, 0x8A, 0x1B, 0x3D, 0x5F, 0x70};
+const Pmm kPmm{0x03, 0x01, 0x4B, 0x02, 0x4F, 0x49, 0x93, 0xFF};
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts)
+    out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+const Bytes kIdmBytes(kIdm.begin(), kIdm.end());
+const Bytes kCommonBytes(kCommonIdm.begin(), kCommonIdm.end());
+const Bytes kPmmBytes(kPmm.begin(), kPmm.end());
+const Bytes kBlock{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0, 0, 0, 0, 0, 0, 0x01, 0x01};
+const Bytes kPollReply = Join({{0x12, 0x01}, kIdmBytes, kPmmBytes});
+const Bytes kPollReplyWithSystem = Join({{0x14, 0x01}, kCommonBytes, kPmmBytes, {0xFE, 0x00}});
+const Bytes kReadReply = Join({{0x1D, 0x07}, kCommonBytes, {0x00, 0x00, 0x01}, kBlock});
+
+} // namespace
+
+TEST(FelicaFrames, PollingFramePutsTheSystemCodeHighByteFirst) {
+  EXPECT_EQ(PollingFrame(0xFFFF, 0, 0), (Bytes{0x06, 0x00, 0xFF, 0xFF, 0x00, 0x00}));
+  EXPECT_EQ(PollingFrame(0xFE00, 1, 3), (Bytes{0x06, 0x00, 0xFE, 0x00, 0x01, 0x03}));
+}
+
+TEST(FelicaFrames, PollingReplies) {
+  struct Case {
+    const char* name;
+    Bytes frame;
+    Fault fault;
+  };
+  const Case cases[] = {
+      {"plain", kPollReply, Fault::None},
+      {"with system code", kPollReplyWithSystem, Fault::None},
+      {"empty", {}, Fault::Malformed},
+      {"truncated", Bytes(kPollReply.begin(), kPollReply.end() - 1), Fault::Malformed},
+      {"length byte says more than received", Join({{0x14, 0x01}, kIdmBytes, kPmmBytes}), Fault::Malformed},
+      {"length byte says less than received", Join({{0x12, 0x01}, kIdmBytes, kPmmBytes, {0xFE, 0x00}}), Fault::Malformed},
+      {"wrong response code", Join({{0x12, 0x07}, kIdmBytes, kPmmBytes}), Fault::Malformed},
+      {"one stray byte", Join({{0x13, 0x01}, kIdmBytes, kPmmBytes, {0xFE}}), Fault::Malformed},
+  };
+  for (const Case& c : cases) {
+    PollingReply reply;
+    EXPECT_EQ(ParsePollingReply(c.frame, reply), c.fault) << c.name;
+  }
+  PollingReply reply;
+  ASSERT_EQ(ParsePollingReply(kPollReplyWithSystem, reply), Fault::None);
+  EXPECT_EQ(reply.idm, kCommonIdm);
+  EXPECT_EQ(reply.pmm, kPmm);
+  EXPECT_TRUE(reply.hasSystemCode);
+  EXPECT_EQ(reply.systemCode, 0xFE00);
+}
+
+TEST(FelicaFrames, ReadFrames) {
+  struct Case {
+    const char* name;
+    Bytes services;
+    Bytes blocks;
+    Fault fault;
+    Bytes frame;
+  };
+  const Case cases[] = {
+      {"the FeliCa number", {0xCB, 0x33}, {0x80, 0x00}, Fault::None,
+       Join({{0x10, 0x06}, kCommonBytes, {0x01, 0xCB, 0x33, 0x01, 0x80, 0x00}})},
+      {"a 3-byte element and a second service", {0x0B, 0x10, 0x8B, 0x10}, {0x01, 0x02, 0x01, 0x80, 0x00}, Fault::None,
+       Join({{0x15, 0x06}, kCommonBytes, {0x02, 0x0B, 0x10, 0x8B, 0x10, 0x02, 0x01, 0x02, 0x01, 0x80, 0x00}})},
+      {"no service", {}, {0x80, 0x00}, Fault::BadArgument, {}},
+      {"half a service", {0xCB}, {0x80, 0x00}, Fault::BadArgument, {}},
+      {"seventeen services", Bytes(34, 0x0B), {0x80, 0x00}, Fault::BadArgument, {}},
+      {"no block", {0xCB, 0x33}, {}, Fault::BadArgument, {}},
+      {"an element cut short", {0xCB, 0x33}, {0x80, 0x00, 0x00}, Fault::BadArgument, {}},
+      {"a service beyond the list", {0xCB, 0x33}, {0x81, 0x00}, Fault::BadArgument, {}},
+      {"too long for a frame", {0xCB, 0x33}, Bytes(244, 0x80), Fault::BadArgument, {}},
+  };
+  for (const Case& c : cases) {
+    Bytes frame;
+    EXPECT_EQ(ReadFrame(kCommonIdm, c.services, c.blocks, frame), c.fault) << c.name;
+    if (c.fault == Fault::None) {
+      EXPECT_EQ(frame, c.frame) << c.name;
+    }
+  }
+}
+
+TEST(FelicaFrames, ReadReplies) {
+  struct Case {
+    const char* name;
+    Bytes frame;
+    int maxBlocks;
+    Fault fault;
+  };
+  const Case cases[] = {
+      {"one block", kReadReply, 1, Fault::None},
+      {"error status flags", Join({{0x0C, 0x07}, kCommonBytes, {0x01, 0xA6}}), 1, Fault::StatusFlags},
+      {"status flag 2 alone", Join({{0x0C, 0x07}, kCommonBytes, {0x00, 0xA6}}), 1, Fault::StatusFlags},
+      {"error flags with data after them", Join({{0x0D, 0x07}, kCommonBytes, {0x01, 0xA6, 0x00}}), 1, Fault::Malformed},
+      {"another card's IDm", Join({{0x1D, 0x07}, kIdmBytes, {0x00, 0x00, 0x01}, kBlock}), 1, Fault::Malformed},
+      {"count says two, one block sent", Join({{0x1D, 0x07}, kCommonBytes, {0x00, 0x00, 0x02}, kBlock}), 2, Fault::Malformed},
+      {"more blocks than asked", Join({{0x2D, 0x07}, kCommonBytes, {0x00, 0x00, 0x02}, kBlock, kBlock}), 1, Fault::Malformed},
+      {"zero blocks", Join({{0x0D, 0x07}, kCommonBytes, {0x00, 0x00, 0x00}}), 1, Fault::Malformed},
+      {"no block count", Join({{0x0C, 0x07}, kCommonBytes, {0x00, 0x00}}), 1, Fault::Malformed},
+      {"length byte lies", Join({{0x1E, 0x07}, kCommonBytes, {0x00, 0x00, 0x01}, kBlock}), 1, Fault::Malformed},
+      {"wrong response code", Join({{0x1D, 0x09}, kCommonBytes, {0x00, 0x00, 0x01}, kBlock}), 1, Fault::Malformed},
+      {"truncated", Bytes(kReadReply.begin(), kReadReply.begin() + 20), 1, Fault::Malformed},
+  };
+  for (const Case& c : cases) {
+    ReadReply reply;
+    EXPECT_EQ(ParseReadReply(c.frame, kCommonIdm, c.maxBlocks, reply), c.fault) << c.name;
+    if (c.fault != Fault::None) {
+      EXPECT_TRUE(reply.blocks.empty()) << c.name;
+    }
+  }
+  ReadReply reply;
+  ASSERT_EQ(ParseReadReply(kReadReply, kCommonIdm, 1, reply), Fault::None);
+  EXPECT_EQ(reply.blocks, kBlock);
+  ASSERT_EQ(ParseReadReply(Join({{0x0C, 0x07}, kCommonBytes, {0x01, 0xA6}}), kCommonIdm, 1, reply), Fault::StatusFlags);
+  EXPECT_EQ(reply.statusFlag1, 0x01);
+  EXPECT_EQ(reply.statusFlag2, 0xA6);
+}
+
+TEST(ReaderDialects, AtrKinds) {
+  const Bytes storage{0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06};
+  struct Case {
+    const char* name;
+    Bytes atr;
+    AtrKind kind;
+  };
+  const Case cases[] = {
+      {"FeliCa", Join({storage, {0x11, 0x00, 0x3B, 0, 0, 0, 0, 0x42}}), AtrKind::Felica},
+      {"PN53x at 212 kbps", Join({storage, {0x03, 0xF0, 0x11, 0, 0, 0, 0, 0x7A}}), AtrKind::Pn53xFelica},
+      {"PN53x at 424 kbps", Join({storage, {0x03, 0xF0, 0x12, 0, 0, 0, 0, 0x79}}), AtrKind::Pn53xFelica},
+      {"a storage card of another type", Join({storage, {0x03, 0x00, 0x01, 0, 0, 0, 0, 0x6A}}), AtrKind::ContactlessStorage},
+      {"cut before the card name", Join({storage, {0x11, 0x00}}), AtrKind::Other},
+      {"a contact card", {0x3B, 0x68, 0x00, 0x00, 0x80, 0x66, 0xA2, 0x06, 0x02, 0x01, 0x32, 0x0E}, AtrKind::Other},
+      {"empty", {}, AtrKind::Other},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ClassifyAtr(c.atr), c.kind) << c.name;
+  EXPECT_EQ(DialectCandidates(AtrKind::Pn53xFelica).front(), Dialect::Pn53x);
+  EXPECT_EQ(DialectCandidates(AtrKind::Felica).front(), Dialect::Transparent);
+}
+
+TEST(ReaderDialects, Identification) {
+  struct Case {
+    const char* name;
+    Bytes response;
+    Fault fault;
+  };
+  const Case cases[] = {
+      {"IDm", Join({kIdmBytes, {0x90, 0x00}}), Fault::None},
+      {"seven bytes", Join({Bytes(kIdmBytes.begin(), kIdmBytes.end() - 1), {0x90, 0x00}}), Fault::Malformed},
+      {"ten bytes", Join({kIdmBytes, {0x00, 0x00, 0x90, 0x00}}), Fault::Malformed},
+      {"not supported", {0x6A, 0x81}, Fault::Refused},
+      {"card silent", {0x64, 0x01}, Fault::Silent},
+      {"data with an error word", Join({kIdmBytes, {0x6A, 0x81}}), Fault::Refused},
+      {"one byte", {0x90}, Fault::Malformed},
+      {"nothing", {}, Fault::Malformed},
+  };
+  for (const Case& c : cases) {
+    std::array<uint8_t, 8> value{};
+    EXPECT_EQ(ParseIdentification(c.response, value), c.fault) << c.name;
+    if (c.fault == Fault::None) {
+      EXPECT_EQ(value, kIdm) << c.name;
+    }
+  }
+  EXPECT_EQ(kGetIdm, (Bytes{0xFF, 0xCA, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(kGetPmm, (Bytes{0xFF, 0xCA, 0x01, 0x00, 0x00}));
+}
+
+TEST(ReaderDialects, TransparentSessionCommands) {
+  EXPECT_EQ(TransparentTransceive(PollingFrame(0xFE00, 1, 0), 20000),
+            (Bytes{0xFF, 0xC2, 0x00, 0x01, 0x0F, 0x5F, 0x46, 0x04, 0x20, 0x4E, 0x00, 0x00, 0x95, 0x06, 0x06, 0x00,
+                   0xFE, 0x00, 0x01, 0x00}));
+  // A frame of 128 bytes or more takes the two-byte length form; past 255 bytes of data it cannot be sent.
+  const Bytes frame(130, 0x82);
+  const Bytes command = TransparentTransceive(frame, 1);
+  ASSERT_EQ(command.size(), 5u + 7 + 3 + 130);
+  EXPECT_EQ(command[4], 7 + 3 + 130);
+  EXPECT_EQ((Bytes{command[12], command[13], command[14]}), (Bytes{0x95, 0x81, 0x82}));
+  EXPECT_TRUE(TransparentTransceive(Bytes(250, 0xFA), 1).empty());
+}
+
+TEST(ReaderDialects, TransparentSessionReplies) {
+  const Bytes ok{0xC0, 0x03, 0x00, 0x90, 0x00};
+  struct Case {
+    const char* name;
+    Bytes response;
+    Fault fault;
+    Bytes frame;
+  };
+  const Case cases[] = {
+      {"a frame", Join({ok, {0x92, 0x01, 0x00, 0x96, 0x02, 0x00, 0x00, 0x97, 0x12}, kPollReply, {0x90, 0x00}}),
+       Fault::None, kPollReply},
+      {"long length form", Join({ok, {0x97, 0x81, 0x12}, kPollReply, {0x90, 0x00}}), Fault::None, kPollReply},
+      {"a two-byte tag before it", Join({{0x5F, 0x46, 0x01, 0x00}, ok, {0x97, 0x12}, kPollReply, {0x90, 0x00}}),
+       Fault::None, kPollReply},
+      {"card silent", {0xC0, 0x03, 0x01, 0x64, 0x01, 0x90, 0x00}, Fault::Silent, {}},
+      {"reader error in the status object", {0xC0, 0x03, 0x01, 0x6A, 0x81, 0x90, 0x00}, Fault::Refused, {}},
+      {"status object of the wrong size", {0xC0, 0x02, 0x90, 0x00, 0x90, 0x00}, Fault::Malformed, {}},
+      {"no frame object", Join({ok, {0x90, 0x00}}), Fault::Malformed, {}},
+      {"frame object runs past the end", Join({ok, {0x97, 0x20}, kPollReply, {0x90, 0x00}}), Fault::Malformed, {}},
+      {"length form with no bytes", Join({ok, {0x97, 0x80, 0x90, 0x00}}), Fault::Malformed, {}},
+      {"tag cut short", {0x5F, 0x90, 0x00}, Fault::Malformed, {}},
+      {"rejected", {0x6A, 0x81}, Fault::Refused, {}},
+  };
+  for (const Case& c : cases) {
+    std::span<const uint8_t> frame;
+    EXPECT_EQ(ParseTransparentReply(c.response, frame), c.fault) << c.name;
+    if (c.fault == Fault::None) {
+      EXPECT_EQ(Bytes(frame.begin(), frame.end()), c.frame) << c.name;
+    }
+  }
+  EXPECT_EQ(ParseSessionReply(Join({ok, {0x90, 0x00}})), Fault::None);
+  EXPECT_EQ(ParseSessionReply(Bytes{0x90, 0x00}), Fault::None);
+  EXPECT_EQ(ParseSessionReply(Bytes{0xC0, 0x03, 0x00, 0x6A, 0x81, 0x90, 0x00}), Fault::Refused);
+  EXPECT_EQ(ParseSessionReply(Bytes{0x6A, 0x81}), Fault::Refused);
+}
+
+TEST(ReaderDialects, Pn53xCommands) {
+  EXPECT_EQ(Pn53xPolling(0xFE00, 1),
+            (Bytes{0xFF, 0x00, 0x00, 0x00, 0x09, 0xD4, 0x4A, 0x01, 0x01, 0x00, 0xFE, 0x00, 0x01, 0x00}));
+  EXPECT_EQ(Pn53xExchange(Bytes{0x06, 0x00, 0xFF, 0xFF, 0x00, 0x00}),
+            (Bytes{0xFF, 0x00, 0x00, 0x00, 0x09, 0xD4, 0x40, 0x01, 0x06, 0x00, 0xFF, 0xFF, 0x00, 0x00}));
+  EXPECT_EQ(BareExchange(Bytes{0x06, 0x00, 0xFF, 0xFF, 0x00, 0x00}),
+            (Bytes{0xFF, 0x00, 0x00, 0x00, 0x06, 0x06, 0x00, 0xFF, 0xFF, 0x00, 0x00}));
+  EXPECT_TRUE(Pn53xExchange(Bytes(253, 0)).empty());
+}
+
+TEST(ReaderDialects, Pn53xReplies) {
+  struct Case {
+    const char* name;
+    bool polling;
+    Bytes response;
+    Fault fault;
+  };
+  const Case cases[] = {
+      {"polling", true, Join({{0xD5, 0x4B, 0x01, 0x01}, kPollReply, {0x90, 0x00}}), Fault::None},
+      {"no target", true, {0xD5, 0x4B, 0x00, 0x90, 0x00}, Fault::Silent},
+      {"two targets", true, Join({{0xD5, 0x4B, 0x02, 0x01}, kPollReply, {0x90, 0x00}}), Fault::Malformed},
+      {"no target but data", true, {0xD5, 0x4B, 0x00, 0x01, 0x90, 0x00}, Fault::Malformed},
+      {"target number missing", true, {0xD5, 0x4B, 0x01, 0x90, 0x00}, Fault::Malformed},
+      {"wrong answer code", true, Join({{0xD5, 0x41, 0x01, 0x01}, kPollReply, {0x90, 0x00}}), Fault::Malformed},
+      {"exchange", false, Join({{0xD5, 0x41, 0x00}, kReadReply, {0x90, 0x00}}), Fault::None},
+      {"exchange timed out", false, {0xD5, 0x41, 0x01, 0x90, 0x00}, Fault::Silent},
+      {"exchange CRC error", false, {0xD5, 0x41, 0x02, 0x90, 0x00}, Fault::Malformed},
+      {"exchange header only", false, {0xD5, 0x41, 0x90, 0x00}, Fault::Malformed},
+      {"rejected", false, {0x63, 0x00}, Fault::Refused},
+  };
+  for (const Case& c : cases) {
+    std::span<const uint8_t> frame;
+    const Fault fault = c.polling ? ParsePn53xPolling(c.response, frame) : ParsePn53xExchange(c.response, frame);
+    EXPECT_EQ(fault, c.fault) << c.name;
+    if (fault == Fault::None) {
+      EXPECT_EQ(Bytes(frame.begin(), frame.end()), c.polling ? kPollReply : kReadReply) << c.name;
+    }
+  }
+  EXPECT_EQ(ParsePn53xFirmware(Bytes{0xD5, 0x03, 0x32, 0x01, 0x06, 0x07, 0x90, 0x00}), Fault::None);
+  EXPECT_EQ(ParsePn53xFirmware(Bytes{0x12, 0x01, 0x90, 0x00}), Fault::Refused);
+  std::span<const uint8_t> frame;
+  const Bytes bare = Join({kPollReply, {0x90, 0x00}});
+  EXPECT_EQ(ParseBareExchange(bare, frame), Fault::None);
+  EXPECT_EQ(Bytes(frame.begin(), frame.end()), kPollReply);
+}
+
+TEST(ErrorTypes, EachFaultOfEachOperation) {
+  struct Case {
+    Operation operation;
+    Fault fault;
+    ErrorPair pair;
+  };
+  const Case cases[] = {
+      {Operation::Open, Fault::NoService, {1028, 0}},
+      {Operation::Open, Fault::NoReader, {1028, 0}},
+      {Operation::Polling, Fault::ReaderBusy, {1027, 121}},
+      {Operation::Polling, Fault::ReaderGone, {1031, 118}},
+      {Operation::Polling, Fault::NoCard, {1036, 157}},
+      {Operation::Polling, Fault::CardGone, {1036, 157}},
+      {Operation::Polling, Fault::Malformed, {1047, 150}},
+      {Operation::Polling, Fault::NoReply, {1047, 152}},
+      {Operation::Polling, Fault::Timeout, {1047, 156}},
+      {Operation::Polling, Fault::Refused, {1047, 149}},
+      {Operation::RawPolling, Fault::Silent, {1036, 157}},
+      {Operation::RawPolling, Fault::NoRawChannel, {1044, 160}},
+      {Operation::RawPolling, Fault::Malformed, {1044, 150}},
+      {Operation::BlockRead, Fault::NoCard, {1040, 157}},
+      {Operation::BlockRead, Fault::CardGone, {1042, 157}},
+      {Operation::BlockRead, Fault::Silent, {1042, 156}},
+      {Operation::BlockRead, Fault::StatusFlags, {1042, 159}},
+      {Operation::BlockRead, Fault::NoRawChannel, {1044, 160}},
+      {Operation::BlockRead, Fault::NotPolled, {1049, 100}},
+      {Operation::BlockRead, Fault::BadArgument, {1002, 102}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ErrorFor(c.operation, c.fault), c.pair) << FaultName(c.fault) << " in operation "
+                                                      << static_cast<int>(c.operation);
+}
+
+TEST(ErrorTypes, PcscReturnCodes) {
+  struct Case {
+    uint32_t code;
+    Fault fault;
+  };
+  const Case cases[] = {
+      {0, Fault::None},
+      {0x8010001D, Fault::NoService},      // no service
+      {0x8010001E, Fault::NoService},      // service stopped
+      {0x8010002E, Fault::NoService},      // no readers available
+      {0x80100017, Fault::ReaderGone},     // reader unavailable
+      {0x80100009, Fault::ReaderGone},     // unknown reader
+      {0x8010000B, Fault::ReaderBusy},     // sharing violation
+      {0x8010000C, Fault::NoCard},         // no smart card
+      {0x80100069, Fault::CardGone},       // removed card
+      {0x80100068, Fault::CardGone},       // reset card
+      {0x8010000A, Fault::Timeout},
+      {0x80100013, Fault::NoReply},        // communication error
+      {0x80100016, Fault::NoReply},        // not transacted
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FaultFromPcsc(c.code), c.fault) << std::hex << c.code;
+}

@@ -1,0 +1,37 @@
+// The PC/SC library built over the stand-in service instead of winscard.dll, with a few
+// exports that let a test place readers and cards and make calls fail.
+#include <cstdint>
+
+#include "FakePcsc.h"
+
+namespace pcsc {
+const Table& PlatformTable() { return fake::Table(); }
+} // namespace pcsc
+
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+
+STANDIN_EXPORT void standin_reset() { fake::Reset(); }
+STANDIN_EXPORT void standin_add_reader(const char* name) { fake::AddReader(name); }
+STANDIN_EXPORT void standin_remove_reader(const char* name) { fake::RemoveReader(name); }
+STANDIN_EXPORT void standin_remove_card(const char* reader) { fake::RemoveCard(reader); }
+STANDIN_EXPORT void standin_fail_next(int call, uint32_t code) { fake::FailNext(static_cast<fake::Call>(call), code); }
+
+// flags: 1 without a common area, 2 without the FeliCa number's service.
+STANDIN_EXPORT void standin_place_card(const char* reader, int dialect, uint8_t last, int flags) {
+  fake::Card card = fake::StandardCard(static_cast<fake::Dialect>(dialect), last);
+  if (flags & 1)
+    card.commonIdm.clear();
+  if (flags & 2)
+    card.numberBlock.clear();
+  fake::PlaceCard(reader, card);
+}
+
+STANDIN_EXPORT int standin_open_contexts() {
+  std::lock_guard<std::mutex> guard(fake::GetService().mutex);
+  return fake::GetService().openContexts;
+}
+
+STANDIN_EXPORT unsigned standin_calls(int call) {
+  std::lock_guard<std::mutex> guard(fake::GetService().mutex);
+  return fake::GetService().calls[call];
+}
