@@ -72,3 +72,17 @@ stop_display() {
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   XVFB_PID=
 }
+
+# The PC/SC tool and its integration tests, natively with g++: $PCSC_TOOL, and the given targets
+# of tests/pcsc in $PCSC_TESTS. Packages: install_packages $PCSC_PACKAGES.
+PCSC_PACKAGES="g++ pkg-config pcscd vsmartcard-vpcd libpcsclite-dev python3-pyscard"
+PCSC_TOOL=$BUILD/pcsc-native/varnelo-reader
+PCSC_TESTS=$BUILD/pcsc-tests
+build_pcsc_native() {
+  local targets=() t
+  for t in "$@"; do targets+=(--target "$t"); done
+  CXX=g++ cmake -S "$ROOT/pcsc" -B "$BUILD/pcsc-native" >/dev/null &&
+    cmake --build "$BUILD/pcsc-native" -j "$(nproc)" --target varnelo-reader >/dev/null &&
+    CXX=g++ cmake -S "$ROOT/tests/pcsc" -B "$PCSC_TESTS" >/dev/null &&
+    cmake --build "$PCSC_TESTS" -j "$(nproc)" "${targets[@]}" >/dev/null
+}

@@ -28,12 +28,13 @@ Bytes Cat(Bytes a, const Bytes& b) {
 }
 
 // The card's answer to a frame with the fault applied; nothing when no answer reaches the reader.
-std::optional<Bytes> CardAnswer(const VirtualCard& card, Fault fault, const Bytes& frame) {
-  if (fault == Fault::Mute) return std::nullopt;
+std::optional<Bytes> CardAnswer(const VirtualCard& card, FaultSpec spec, const Bytes& frame) {
+  const bool read = frame.size() > 1 && frame[1] == 0x06;
+  if (spec.fault == Fault::Mute && read) return std::nullopt;
   std::optional<Bytes> answer = AnswerFrame(card, frame);
-  if (!answer) return answer;
+  if (!answer || (spec.command >= 0 && spec.command != frame[1])) return answer;
   Bytes& a = *answer;
-  switch (fault) {
+  switch (spec.fault) {
     case Fault::Truncated:  // short, but its length byte agrees with what arrives
       a.resize(a.size() - 3);
       a[0] = static_cast<uint8_t>(a.size());
@@ -45,7 +46,7 @@ std::optional<Bytes> CardAnswer(const VirtualCard& card, Fault fault, const Byte
       a[1] = static_cast<uint8_t>(a[1] + 2);
       break;
     case Fault::OtherIdm:
-      if (a[1] == 0x07) {
+      if (read) {
         const Bytes stranger = ParseHex("01FEDCBA98765432");
         std::copy(stranger.begin(), stranger.end(), a.begin() + 2);
       }
@@ -56,11 +57,11 @@ std::optional<Bytes> CardAnswer(const VirtualCard& card, Fault fault, const Byte
   return answer;
 }
 
-Bytes GetData(const Dialect& d, const VirtualCard& card, Fault fault, uint8_t p1) {
+Bytes GetData(const Dialect& d, const VirtualCard& card, FaultSpec fault, uint8_t p1) {
   if (p1 == 0x01 && !d.pmmByGetData) return kNotSupported;
   if (p1 > 0x01) return kNotSupported;
   Bytes value = p1 == 0 ? card.systems.front().idm : card.pmm;
-  if (fault == Fault::ShortId) value.resize(5);
+  if (fault.fault == Fault::ShortId) value.resize(5);
   return Cat(value, kOk);
 }
 
@@ -88,11 +89,11 @@ bool FindObject(const Bytes& data, uint16_t wanted, Bytes& value) {
 
 const Bytes kSessionOk{0xC0, 0x03, 0x00, 0x90, 0x00};
 
-std::optional<Bytes> Transparent(const VirtualCard& card, Fault fault, uint8_t p2, const Bytes& data) {
+std::optional<Bytes> Transparent(const VirtualCard& card, FaultSpec fault, uint8_t p2, const Bytes& data) {
   if (p2 != 0x01) return Cat(kSessionOk, kOk);  // manage session, switch protocol
   Bytes frame;
   if (!FindObject(data, 0x95, frame)) return Cat(Bytes{0xC0, 0x03, 0x01, 0x6A, 0x80}, kOk);
-  if (fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
+  if (fault.fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
   std::optional<Bytes> answer = CardAnswer(card, fault, frame);
   if (!answer) return Cat(Bytes{0xC0, 0x03, 0x01, 0x64, 0x01}, kOk);
   Bytes r = Cat(kSessionOk, {0x92, 0x01, 0x00, 0x96, 0x02, 0x00, 0x00, 0x97, static_cast<uint8_t>(answer->size())});
@@ -100,7 +101,7 @@ std::optional<Bytes> Transparent(const VirtualCard& card, Fault fault, uint8_t p
 }
 
 // PN53x commands inside FF 00 00 00: firmware version, InListPassiveTarget, InDataExchange.
-std::optional<Bytes> Pn53x(const VirtualCard& card, Fault fault, const Bytes& data) {
+std::optional<Bytes> Pn53x(const VirtualCard& card, FaultSpec fault, const Bytes& data) {
   if (data.size() < 2 || data[0] != 0xD4) return kFailed;
   if (data[1] == 0x02) return Bytes{0xD5, 0x03, 0x32, 0x01, 0x06, 0x07, 0x90, 0x00};
   if (data[1] == 0x4A && data.size() == 9 && data[2] == 0x01 && (data[3] == 0x01 || data[3] == 0x02)) {
@@ -111,7 +112,7 @@ std::optional<Bytes> Pn53x(const VirtualCard& card, Fault fault, const Bytes& da
   }
   if (data[1] == 0x40 && data.size() > 3 && data[2] == 0x01) {
     const Bytes frame(data.begin() + 3, data.end());
-    if (fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
+    if (fault.fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
     std::optional<Bytes> answer = CardAnswer(card, fault, frame);
     if (!answer) return Bytes{0xD5, 0x41, 0x01, 0x90, 0x00};
     return Cat(Cat(Bytes{0xD5, 0x41, 0x00}, *answer), kOk);
@@ -119,9 +120,9 @@ std::optional<Bytes> Pn53x(const VirtualCard& card, Fault fault, const Bytes& da
   return kFailed;
 }
 
-std::optional<Bytes> BareFrame(const VirtualCard& card, Fault fault, const Bytes& frame) {
+std::optional<Bytes> BareFrame(const VirtualCard& card, FaultSpec fault, const Bytes& frame) {
   if (frame.empty() || frame[0] != frame.size()) return kFailed;
-  if (fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
+  if (fault.fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
   std::optional<Bytes> answer = CardAnswer(card, fault, frame);
   if (!answer) return kFailed;
   return Cat(*answer, kOk);
@@ -135,9 +136,13 @@ const Dialect* FindDialect(const std::string& name) {
   return nullptr;
 }
 
-std::optional<Fault> FindFault(const std::string& name) {
+std::optional<FaultSpec> FindFault(const std::string& name) {
+  const size_t at = name.find('@');
+  const std::string base = name.substr(0, at), target = at == std::string::npos ? "" : name.substr(at + 1);
+  const int command = target == "poll" ? 0x00 : target == "read" ? 0x06 : -1;
+  if (!target.empty() && command < 0) return std::nullopt;
   for (const auto& [n, f] : kFaults)
-    if (name == n) return f;
+    if (base == n) return FaultSpec{f, command};
   return std::nullopt;
 }
 
@@ -150,7 +155,7 @@ std::string DialectNames() {
 std::string FaultNames() {
   std::string s;
   for (const auto& f : kFaults) s += (s.empty() ? "" : ", ") + std::string(f.first);
-  return s;
+  return s + " (truncated, lying-length, wrong-code also with @poll or @read)";
 }
 
 Bytes Atr(const Dialect& d) {
@@ -164,7 +169,7 @@ Bytes Atr(const Dialect& d) {
   return atr;
 }
 
-std::optional<Bytes> Respond(const Dialect& d, const VirtualCard& card, Fault fault, const Bytes& apdu) {
+std::optional<Bytes> Respond(const Dialect& d, const VirtualCard& card, FaultSpec fault, const Bytes& apdu) {
   if (apdu.size() < 4) return Bytes{0x67, 0x00};
   if (d.channel == Channel::Garbage) return Bytes{0xA5, 0x5A, 0x00, 0x90, 0x00};
   if (apdu[0] != 0xFF) return kNoClass;

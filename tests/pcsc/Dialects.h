@@ -16,10 +16,19 @@ struct Dialect {
   bool pmmByGetData;     // answers FF CA 01 00 00 with the PMm
 };
 
+// What goes wrong in the card's answers. Truncated, LyingLength and WrongCode spoil every frame,
+// or with "@poll" / "@read" after the name only Polling or only Read Without Encryption replies.
+// OtherIdm, Mute and Vanish act on block reads only (a card that does not answer a poll is simply
+// not there), ShortId on the reader's GET DATA answers.
 enum class Fault { None, Truncated, LyingLength, WrongCode, OtherIdm, Mute, Vanish, ShortId };
 
+struct FaultSpec {
+  Fault fault = Fault::None;
+  int command = -1;  // the FeliCa command whose replies it spoils; -1: all
+};
+
 const Dialect* FindDialect(const std::string& name);
-std::optional<Fault> FindFault(const std::string& name);
+std::optional<FaultSpec> FindFault(const std::string& name);
 std::string DialectNames();
 std::string FaultNames();
 
@@ -27,4 +36,4 @@ Bytes Atr(const Dialect& dialect);
 
 // The reader's response APDU (data and status word) to one command APDU, or nothing when the
 // card leaves in the middle of the command (Fault::Vanish on a block read).
-std::optional<Bytes> Respond(const Dialect& dialect, const VirtualCard& card, Fault fault, const Bytes& apdu);
+std::optional<Bytes> Respond(const Dialect& dialect, const VirtualCard& card, FaultSpec fault, const Bytes& apdu);

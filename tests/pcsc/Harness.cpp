@@ -271,7 +271,7 @@ std::string VirtualReader::Do(const std::string& command) {
 std::string VreaderPath() { return ProgramPath("VARNELO_VREADER", VREADER_PATH); }
 std::string PeerPath() { return ProgramPath("VARNELO_PCSC_PEER", PEER_PATH); }
 std::string VarneloReaderPath() {
-  const char* value = std::getenv("VARNELO_READER");
+  const char* value = std::getenv("VARNELO_READER_TOOL");
   return value != nullptr && access(value, X_OK) == 0 ? value : "";
 }
 

@@ -97,5 +97,5 @@ class VirtualReader {
 // Paths of the programs under test, from the build (compile definitions) or the environment.
 std::string VreaderPath();
 std::string PeerPath();
-std::string VarneloReaderPath();  // empty when not built
+std::string VarneloReaderPath();  // VARNELO_READER_TOOL, or empty when it names no program
 std::string TempDir();            // a fresh directory for this process

@@ -7,7 +7,8 @@
 // and leaves on disconnect. If vpcd is not listening yet, or goes away, it retries every 50 ms.
 //   --dialect  transparent (default), pn53x, bare, ident, garbage: see Dialects.cpp
 //   --card     standard (default), other, no-common, no-number, empty-number, or none: see VirtualCard.cpp
-//   --fault    none (default), truncated, lying-length, wrong-code, other-idm, mute, vanish, short-id
+//   --fault    none (default), truncated, lying-length, wrong-code (each also as NAME@poll or
+//              NAME@read: only those replies), other-idm, mute, vanish (block reads only), short-id
 // Standard input takes one command per line and answers each with one line, "ok ..." or "error ...":
 //   place CARD | remove | replace CARD [GAP_MS] | dialect NAME | fault NAME
 //   count (APDUs since the last count) | log (those APDUs in hex) | state | quit
@@ -37,7 +38,7 @@ struct Reader {
   const Dialect* dialect = FindDialect("transparent");
   const Dialect* nextDialect = dialect;
   std::optional<VirtualCard> card = FindCard("standard");
-  Fault fault = Fault::None;
+  FaultSpec fault;
   int socket = -1;
   long count = 0;
   std::string log;
@@ -143,7 +144,7 @@ std::string Command(Reader& r, const std::string& line, bool& quit) {
     return "ok";
   }
   if (verb == "fault") {
-    std::optional<Fault> f = FindFault(arg);
+    std::optional<FaultSpec> f = FindFault(arg);
     if (!f) return "error faults: " + FaultNames();
     r.fault = *f;
     return "ok";
@@ -192,7 +193,7 @@ int main(int argc, char** argv) {
       r.card = FindCard(value);
       if (!r.card && value != "none") return Usage("unknown card " + value);
     } else if (option == "--fault") {
-      std::optional<Fault> f = FindFault(value);
+      std::optional<FaultSpec> f = FindFault(value);
       if (!f) return Usage("unknown fault " + value);
       r.fault = *f;
     } else {

@@ -36,7 +36,8 @@ const Exchange kExchanges[] = {
      {kSessionOk, kSessionOk, kTransceiveOk + "14" "1401" + kCommonIdm + kPmm + "FE00" "9000",
       kTransceiveOk + "1D" "1D07" + kCommonIdm + "000001" + kNumberBlock + "9000", kSessionOk}},
     {"TransparentSilentCard", "transparent", "no-common", "none", {Transceive(kPollCommon)}, {"C00301640190" "00"}},
-    {"TransparentMute", "transparent", "standard", "mute", {Transceive(kPollAny)}, {"C0030164019000"}},
+    {"TransparentMute", "transparent", "standard", "mute", {Transceive(kPollAny), Transceive(kReadNumber)},
+     {kTransceiveOk + "12" "1201" + kIdm + kPmm + "9000", "C0030164019000"}},
     {"TransparentTruncated", "transparent", "standard", "truncated", {Transceive(kPollAny)},
      {kTransceiveOk + "0F" "0F01" + kIdm + kPmm.substr(0, 10) + "9000"}},
     {"Pn53xFirmwareAndPoll", "pn53x", "standard", "none",
@@ -52,7 +53,10 @@ const Exchange kExchanges[] = {
     {"BareWrongCode", "bare", "standard", "wrong-code", {Direct(kPollAny)}, {"1203" + kIdm + kPmm + "9000"}},
     {"BareOtherIdm", "bare", "standard", "other-idm", {Direct(kPollCommon), Direct(kReadNumber)},
      {"1401" + kCommonIdm + kPmm + "FE00" "9000", "1D07" "01FEDCBA98765432" "000001" + kNumberBlock + "9000"}},
-    {"BareMute", "bare", "standard", "mute", {Direct(kPollAny)}, {"6300"}},
+    {"BareMute", "bare", "standard", "mute", {Direct(kReadNumber)}, {"6300"}},
+    {"Pn53xMute", "pn53x", "standard", "mute", {Direct("D44001" + kReadNumber)}, {"D54101" "9000"}},
+    {"BareTruncatedReadOnly", "bare", "standard", "truncated@read", {Direct(kPollCommon), Direct(kReadNumber)},
+     {"1401" + kCommonIdm + kPmm + "FE00" "9000", "1A07" + kCommonIdm + "000001" + kNumberBlock.substr(0, 26) + "9000"}},
     {"StatusFlagsNoService", "bare", "no-number", "none", {Direct("10" "06" "112E4C8A1B3D5F72" "01CB33" "018000")},
      {"0C07" "112E4C8A1B3D5F72" "01A6" "9000"}},
     {"StatusFlagsNoBlock", "bare", "empty-number", "none", {Direct("10" "06" "112E4C8A1B3D5F73" "01CB33" "018000")},
@@ -66,6 +70,8 @@ const Exchange kExchanges[] = {
     {"Garbage", "garbage", "standard", "none", {"FFCA000000", Direct(kPollAny)}, {"A55A009000", "A55A009000"}},
     {"OtherCard", "transparent", "other", "none", {"FFCA000000"}, {"0101020304050607" "9000"}},
 };
+
+void PrintTo(const Exchange& e, std::ostream* os) { *os << e.name; }
 
 class VirtualReaderExchange : public PcscTest, public ::testing::WithParamInterface<Exchange> {};
 
