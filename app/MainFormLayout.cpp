@@ -82,8 +82,9 @@ ControlWindow WindowFor(const ControlLayout& layout) {
     made.ExStyle |= WS_EX_CLIENTEDGE;
     break;
   case ControlKind::Button:
+  case ControlKind::DefaultButton:
     made.Class = L"BUTTON";
-    made.Style |= BS_PUSHBUTTON | WS_TABSTOP;
+    made.Style |= (layout.Kind == ControlKind::DefaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | WS_TABSTOP;
     break;
   case ControlKind::CheckBox:
     made.Class = L"BUTTON";

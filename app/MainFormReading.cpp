@@ -9,8 +9,10 @@ namespace {
 
 void EnableReadButton(MainForm& form) {
   EnableWindow(form.BtnPoll, TRUE);
-  // Disabling the button took the keyboard focus away; give it back for the next press.
-  if (GetFocus() == nullptr && GetActiveWindow() == form.Window) SetFocus(form.BtnPoll);
+  // Disabling the button took the keyboard focus away; give it back for the next press, unless
+  // a control or another window holds it now.
+  const HWND focus = GetFocus();
+  if ((focus == nullptr || focus == form.Window) && GetActiveWindow() == form.Window) SetFocus(form.BtnPoll);
 }
 
 // A one-shot read that ran during continuous polling leaves that mode its connection.
