@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "MainForm.h"
@@ -703,7 +705,7 @@ TEST_F(MainFormTest, DpiChangeTakesTheSuggestedFrameAndScalesEveryControlAndFont
 
 namespace {
 
-enum class FocusHolder { Nothing, Window, ReadButton, IdmField, OtherWindow };
+enum class FocusHolder { Nothing, Window, ReadButton, IdmField, OtherProgram };
 enum class ReadOutcome { Card, NoCard, Failure };
 
 struct FocusCase {
@@ -719,13 +721,49 @@ const FocusCase FocusCases[] = {
     {"取得 had it, the read fails", FocusHolder::ReadButton, ReadOutcome::Failure, true},
     {"the IDm field has it", FocusHolder::IdmField, ReadOutcome::Card, false},
     {"the IDm field has it, the read fails", FocusHolder::IdmField, ReadOutcome::Failure, false},
-    {"another window is active", FocusHolder::OtherWindow, ReadOutcome::NoCard, false},
+    {"another program's window is in front", FocusHolder::OtherProgram, ReadOutcome::NoCard, false},
 };
 
-bool MakeForeground(HWND window) {
+// A top-level window of another thread, which is what another program's window is to this
+// thread: its focus is not this thread's. Lives for at most 30 s.
+class ForeignWindow {
+public:
+  ForeignWindow() : thread_([this] { Run(); }) { WaitForSingleObject(ready_, 5000); }
+  ~ForeignWindow() {
+    stop_ = true;
+    thread_.join();
+    CloseHandle(ready_);
+  }
+  ForeignWindow(const ForeignWindow&) = delete;
+  ForeignWindow& operator=(const ForeignWindow&) = delete;
+
+  HWND Window() const { return window_; }
+
+private:
+  void Run() {
+    window_ = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 300, 200, 80, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetEvent(ready_);
+    const DWORD start = GetTickCount();
+    while (!stop_ && GetTickCount() - start < 30000) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    if (window_) DestroyWindow(window_);
+  }
+
+  HANDLE ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> stop_{false};
+  HWND window_ = nullptr;
+  std::thread thread_;
+};
+
+// Brings a window to the front; ownActive is what this thread's active window then is.
+bool MakeForeground(HWND window, HWND ownActive) {
   SetForegroundWindow(window);
-  SetActiveWindow(window);
-  return PumpUntil([&] { return GetForegroundWindow() == window && GetActiveWindow() == window; }, 3000);
+  if (ownActive) SetActiveWindow(window);
+  return PumpUntil([&] { return GetForegroundWindow() == window && GetActiveWindow() == ownActive; }, 3000);
 }
 
 } // namespace
@@ -737,8 +775,8 @@ TEST_F(MainFormTest, AReadGivesTheFocusBackToTheReadButtonOnlyWhenNothingElseHol
   for (const FocusCase& test : FocusCases) {
     SCOPED_TRACE(test.Name);
     shownErrors.clear();
-    ASSERT_TRUE(MakeForeground(window_));
-    HWND other = nullptr;
+    ASSERT_TRUE(MakeForeground(window_, window_));
+    std::optional<ForeignWindow> other;
     HWND holder = nullptr;
     switch (test.Before) {
     case FocusHolder::Nothing:
@@ -752,12 +790,11 @@ TEST_F(MainFormTest, AReadGivesTheFocusBackToTheReadButtonOnlyWhenNothingElseHol
     case FocusHolder::IdmField:
       holder = form->TxtIDm;
       break;
-    case FocusHolder::OtherWindow:
-      other = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 300, 200, 80, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-      ASSERT_NE(other, nullptr);
-      ASSERT_TRUE(MakeForeground(other));
-      holder = other;
+    case FocusHolder::OtherProgram:
+      other.emplace();
+      ASSERT_NE(other->Window(), nullptr);
+      // This thread then has neither an active window nor a focus.
+      ASSERT_TRUE(MakeForeground(other->Window(), nullptr));
       break;
     }
     SetFocus(holder);
@@ -787,9 +824,11 @@ TEST_F(MainFormTest, AReadGivesTheFocusBackToTheReadButtonOnlyWhenNothingElseHol
       }
     } else {
       EXPECT_EQ(GetFocus(), holder);
-      EXPECT_EQ(GetActiveWindow(), other ? other : window_);
+      EXPECT_EQ(GetActiveWindow(), other ? nullptr : window_);
+      if (other) {
+        EXPECT_EQ(GetForegroundWindow(), other->Window());
+      }
     }
 
-    if (other) DestroyWindow(other);
   }
 }
