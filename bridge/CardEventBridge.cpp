@@ -2,6 +2,8 @@
 // registered messages into key strokes on the same window.
 #include "bridge/CardEventBridge.h"
 
+#include "felica/LibraryRecords.h"
+
 namespace FelicaAPI {
 namespace {
 
@@ -11,13 +13,16 @@ constexpr UINT FirstRegisteredMessage = 0xC000;
 constexpr UINT LastRegisteredMessage = 0xFFFF;
 
 // Windows keeps the slots as LONG; this is a 32-bit program, so a procedure fits.
+// The message names are plain ASCII.
+template <size_t N> std::wstring Widened(const char (&ascii)[N]) { return std::wstring(ascii, ascii + N - 1); }
+
 LONG ProcedureValue(WNDPROC procedure) { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(procedure)); }
 WNDPROC ProcedureFromValue(LONG value) { return reinterpret_cast<WNDPROC>(static_cast<LONG_PTR>(value)); }
 
 } // namespace
 
 CallbackMessages GetCallbackMessages() {
-  CallbackMessages messages{L"FelicaAPI_callback_find", L"FelicaAPI_callback_loss", 0, 0};
+  CallbackMessages messages{Widened(Library::kFindMessageName), Widened(Library::kLossMessageName), 0, 0};
   messages.FindMessageId = static_cast<int32_t>(RegisterWindowMessageAuto(messages.FindMessageName));
   messages.LossMessageId = static_cast<int32_t>(RegisterWindowMessageAuto(messages.LossMessageName));
   return messages;

@@ -2,52 +2,11 @@
 // the library is a DLL: it is loaded by name at the first call and its entry points are
 // called through __stdcall pointers with these records.
 #pragma once
-#include <cstddef>
 #include <cstdint>
 
+#include "felica/LibraryRecords.h"
+
 namespace FelicaAPI::Library {
-
-struct PollingParameters {
-  const uint8_t* SystemCode; // 2 bytes, high byte first
-  uint8_t TimeSlot;
-};
-
-struct CardInformationBuffers {
-  uint8_t* IDm; // 8 bytes
-  uint8_t* PMm; // 8 bytes
-};
-
-struct BlockReadParameters {
-  const uint8_t* IDm;
-  uint8_t ServiceCount;
-  const uint8_t* ServiceCodeList; // 2 bytes per service, low byte first
-  uint8_t BlockCount;
-  const uint8_t* BlockList; // 2 bytes per block element
-};
-
-struct BlockReadOutputs {
-  uint8_t* StatusFlag1;
-  uint8_t* StatusFlag2;
-  uint8_t* BlockCount; // in: room in blocks; out: blocks read
-  uint8_t* BlockData;  // 16 bytes per block
-};
-
-struct CallbackParameters {
-  void* Window;
-  const char* FindMessageName;
-  const char* LossMessageName;
-  int32_t Parameter1;
-  int32_t Parameter2;
-};
-
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(PollingParameters) == 8);
-static_assert(sizeof(CardInformationBuffers) == 8);
-static_assert(sizeof(BlockReadParameters) == 20 && offsetof(BlockReadParameters, ServiceCodeList) == 8 &&
-              offsetof(BlockReadParameters, BlockCount) == 12 && offsetof(BlockReadParameters, BlockList) == 16);
-static_assert(sizeof(BlockReadOutputs) == 16);
-static_assert(sizeof(CallbackParameters) == 20 && offsetof(CallbackParameters, Parameter2) == 16);
-#endif
 
 // Each returns the library's success flag (non-zero byte = true). A library that can't be
 // loaded raises runtime error 53, a missing entry point 453; the next call tries again.

@@ -4,25 +4,12 @@
 #include <string>
 
 #include "CallLog.h"
-#include "Records.h"
+#include "felica/LibraryExports.h"
 #include "Simulator.h"
 
-#define SIM_ENTRY extern "C" __declspec(dllexport) uint8_t __stdcall
+using namespace FelicaAPI::Library;
 
 namespace sim {
-
-const char* const kEntryPointNames[kEntryPointCount] = {
-    "initialize_library",
-    "dispose_library",
-    "open_reader_writer_auto",
-    "close_reader_writer",
-    "polling_and_get_card_information",
-    "read_block_without_encryption",
-    "get_last_error_types",
-    "set_call_back_parameters",
-    "start_polling",
-    "stop_polling",
-};
 
 int FindEntryPoint(const char* name) {
   if (!name)
@@ -122,7 +109,7 @@ bool ValidTimeSlot(uint8_t slot) { return slot == 0 || slot == 1 || slot == 3 ||
 std::string DescribePolling(const PollingParameters* p) {
   if (!p)
     return Field("params", "null");
-  return Field("system", HexBytes(p->systemCode, 2)) + Field("slot", std::to_string(p->timeSlot));
+  return Field("system", HexBytes(p->SystemCode, 2)) + Field("slot", std::to_string(p->TimeSlot));
 }
 
 // Stops continuous polling without holding the lock while the thread finishes.
@@ -140,7 +127,7 @@ void StopPollerUnlocked(State& s, Lock& lock) {
 
 using namespace sim;
 
-SIM_ENTRY initialize_library() noexcept {
+READER_LIBRARY_ENTRY initialize_library() noexcept {
   return Run(kInitializeLibrary, [] { return std::string(); }, [](State& s, Lock&) {
     if (s.initialized)
       return kAlreadyInitialized;
@@ -150,7 +137,7 @@ SIM_ENTRY initialize_library() noexcept {
   });
 }
 
-SIM_ENTRY dispose_library() noexcept {
+READER_LIBRARY_ENTRY dispose_library() noexcept {
   return Run(kDisposeLibrary, [] { return std::string(); }, [](State& s, Lock& lock) {
     if (!s.initialized)
       return kNotInitialized;
@@ -163,7 +150,7 @@ SIM_ENTRY dispose_library() noexcept {
   });
 }
 
-SIM_ENTRY open_reader_writer_auto() noexcept {
+READER_LIBRARY_ENTRY open_reader_writer_auto() noexcept {
   return Run(kOpenReaderWriterAuto, [] { return std::string(); }, [](State& s, Lock&) {
     if (!s.initialized)
       return kNotInitialized;
@@ -177,7 +164,7 @@ SIM_ENTRY open_reader_writer_auto() noexcept {
   });
 }
 
-SIM_ENTRY close_reader_writer() noexcept {
+READER_LIBRARY_ENTRY close_reader_writer() noexcept {
   return Run(kCloseReaderWriter, [] { return std::string(); }, [](State& s, Lock& lock) {
     if (!s.initialized)
       return kNotInitialized;
@@ -190,7 +177,7 @@ SIM_ENTRY close_reader_writer() noexcept {
   });
 }
 
-SIM_ENTRY polling_and_get_card_information(const PollingParameters* params, uint8_t* cardCount,
+READER_LIBRARY_ENTRY polling_and_get_card_information(const PollingParameters* params, uint8_t* cardCount,
                                            const CardInformationBuffers* buffers) noexcept {
   auto describe = [=] {
     std::string text = DescribePolling(params);
@@ -203,52 +190,52 @@ SIM_ENTRY polling_and_get_card_information(const PollingParameters* params, uint
   return Run(kPollingAndGetCardInformation, describe, [=](State& s, Lock&) {
     if (!s.initialized)
       return kNotInitialized;
-    if (!params || !params->systemCode || !cardCount || !buffers || !buffers->idm || !buffers->pmm ||
-        !ValidTimeSlot(params->timeSlot))
+    if (!params || !params->SystemCode || !cardCount || !buffers || !buffers->IDm || !buffers->PMm ||
+        !ValidTimeSlot(params->TimeSlot))
       return kBadArgument;
     if (!s.readerOpen)
       return kReaderNotOpen;
     if (s.misbehaviour == 1)
       return kSuccess;
-    if (!s.card || !HasSystem(*s.card, params->systemCode[0], params->systemCode[1]))
+    if (!s.card || !HasSystem(*s.card, params->SystemCode[0], params->SystemCode[1]))
       return kNoCardFound;
     *cardCount = 1;
-    std::memcpy(buffers->idm, s.card->idm.data(), 8);
-    std::memcpy(buffers->pmm, s.card->pmm.data(), 8);
+    std::memcpy(buffers->IDm, s.card->idm.data(), 8);
+    std::memcpy(buffers->PMm, s.card->pmm.data(), 8);
     return kSuccess;
   });
 }
 
-SIM_ENTRY read_block_without_encryption(const BlockReadParameters* params, const BlockReadOutputs* outputs) noexcept {
+READER_LIBRARY_ENTRY read_block_without_encryption(const BlockReadParameters* params, const BlockReadOutputs* outputs) noexcept {
   auto describe = [=] {
     std::string text;
     if (!params) {
       text = Field("params", "null");
     } else {
-      text = Field("idm", HexBytes(params->idm, 8)) + Field("services", std::to_string(params->serviceCount)) +
-             Field("service_list", HexBytes(params->serviceList, 2 * params->serviceCount)) +
-             Field("blocks", std::to_string(params->blockCount)) +
-             Field("block_list", HexBytes(params->blockList, 2 * params->blockCount));
+      text = Field("idm", HexBytes(params->IDm, 8)) + Field("services", std::to_string(params->ServiceCount)) +
+             Field("service_list", HexBytes(params->ServiceCodeList, 2 * params->ServiceCount)) +
+             Field("blocks", std::to_string(params->BlockCount)) +
+             Field("block_list", HexBytes(params->BlockList, 2 * params->BlockCount));
     }
     if (!outputs)
       text += Field("outputs", "null");
     else
-      text += Field("block_count_in", outputs->blockCount ? std::to_string(*outputs->blockCount) : "null");
+      text += Field("block_count_in", outputs->BlockCount ? std::to_string(*outputs->BlockCount) : "null");
     return text;
   };
   return Run(kReadBlockWithoutEncryption, describe, [=](State& s, Lock&) {
     if (!s.initialized)
       return kNotInitialized;
-    if (!params || !params->idm || !params->serviceList || !params->blockList || !outputs ||
-        !outputs->statusFlag1 || !outputs->statusFlag2 || !outputs->blockCount || !outputs->blockData)
+    if (!params || !params->IDm || !params->ServiceCodeList || !params->BlockList || !outputs ||
+        !outputs->StatusFlag1 || !outputs->StatusFlag2 || !outputs->BlockCount || !outputs->BlockData)
       return kBadArgument;
-    const int services = params->serviceCount;
-    const int blocks = params->blockCount;
+    const int services = params->ServiceCount;
+    const int blocks = params->BlockCount;
     // The initial block count is the data buffer's room: never write past it.
-    if (services == 0 || services > kMaxServices || blocks == 0 || blocks > *outputs->blockCount)
+    if (services == 0 || services > kMaxServices || blocks == 0 || blocks > *outputs->BlockCount)
       return kBadArgument;
     for (int i = 0; i < blocks; ++i) {
-      const uint8_t head = params->blockList[2 * i];
+      const uint8_t head = params->BlockList[2 * i];
       if (!(head & 0x80) || (head & 0x0F) >= services)
         return kBadArgument;
     }
@@ -258,31 +245,31 @@ SIM_ENTRY read_block_without_encryption(const BlockReadParameters* params, const
       return kSuccess;
     if (!s.card)
       return kCardGone;
-    if (std::memcmp(params->idm, s.card->idm.data(), 8) != 0)
+    if (std::memcmp(params->IDm, s.card->idm.data(), 8) != 0)
       return kOtherCard;
 
     std::vector<const Block*> read;
     for (int i = 0; i < blocks; ++i) {
-      const uint8_t* element = params->blockList + 2 * i;
-      const uint8_t* code = params->serviceList + 2 * (element[0] & 0x0F);
+      const uint8_t* element = params->BlockList + 2 * i;
+      const uint8_t* code = params->ServiceCodeList + 2 * (element[0] & 0x0F);
       const Service* service = FindService(*s.card, static_cast<uint16_t>(code[0] | code[1] << 8));
       if (!service || element[1] >= service->blocks.size())
         return kServiceRefused;
       read.push_back(&service->blocks[element[1]]);
     }
     for (size_t i = 0; i < read.size(); ++i)
-      std::memcpy(outputs->blockData + 16 * i, read[i]->data(), 16);
-    *outputs->statusFlag1 = 0;
-    *outputs->statusFlag2 = 0;
+      std::memcpy(outputs->BlockData + 16 * i, read[i]->data(), 16);
+    *outputs->StatusFlag1 = 0;
+    *outputs->StatusFlag2 = 0;
     int reported = blocks;
     if (s.misbehaviour == 2)
-      reported = *outputs->blockCount < 255 ? *outputs->blockCount + 1 : 255;
-    *outputs->blockCount = static_cast<uint8_t>(reported);
+      reported = *outputs->BlockCount < 255 ? *outputs->BlockCount + 1 : 255;
+    *outputs->BlockCount = static_cast<uint8_t>(reported);
     return kSuccess;
   });
 }
 
-SIM_ENTRY get_last_error_types(int32_t* felicaType, int32_t* rwType) noexcept {
+READER_LIBRARY_ENTRY get_last_error_types(int32_t* felicaType, int32_t* rwType) noexcept {
   auto describe = [=] {
     std::string text;
     if (!felicaType)
@@ -304,34 +291,34 @@ SIM_ENTRY get_last_error_types(int32_t* felicaType, int32_t* rwType) noexcept {
   });
 }
 
-SIM_ENTRY set_call_back_parameters(const CallbackParameters* params) noexcept {
+READER_LIBRARY_ENTRY set_call_back_parameters(const CallbackParameters* params) noexcept {
   auto describe = [=] {
     if (!params)
       return Field("params", "null");
     char handle[16];
-    wsprintfA(handle, "%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(params->window)));
-    return Field("hwnd", handle) + Field("find", BoundedText(params->findMessageName, kMaxMessageName + 1)) +
-           Field("loss", BoundedText(params->lossMessageName, kMaxMessageName + 1)) +
-           Field("p1", std::to_string(params->value1)) + Field("p2", std::to_string(params->value2));
+    wsprintfA(handle, "%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(params->Window)));
+    return Field("hwnd", handle) + Field("find", BoundedText(params->FindMessageName, kMaxMessageName + 1)) +
+           Field("loss", BoundedText(params->LossMessageName, kMaxMessageName + 1)) +
+           Field("p1", std::to_string(params->Parameter1)) + Field("p2", std::to_string(params->Parameter2));
   };
   return Run(kSetCallBackParameters, describe, [=](State& s, Lock&) {
     if (!s.initialized)
       return kNotInitialized;
-    if (!params || !params->findMessageName || !params->lossMessageName)
+    if (!params || !params->FindMessageName || !params->LossMessageName)
       return kBadArgument;
-    for (const char* name : {params->findMessageName, params->lossMessageName}) {
+    for (const char* name : {params->FindMessageName, params->LossMessageName}) {
       const size_t length = strnlen(name, kMaxMessageName + 1);
       if (length == 0 || length > kMaxMessageName)
         return kBadArgument;
     }
-    HWND window = static_cast<HWND>(params->window);
+    HWND window = static_cast<HWND>(params->Window);
     if (!IsWindow(window))
       return kBadArgument;
     // The caller frees the names right after this call: only the registered ids are kept.
-    const UINT find = RegisterWindowMessageA(params->findMessageName);
+    const UINT find = RegisterWindowMessageA(params->FindMessageName);
     if (!find)
       return kFindNotRegistered;
-    const UINT loss = RegisterWindowMessageA(params->lossMessageName);
+    const UINT loss = RegisterWindowMessageA(params->LossMessageName);
     if (!loss)
       return kLossNotRegistered;
     s.haveCallback = true;
@@ -342,11 +329,11 @@ SIM_ENTRY set_call_back_parameters(const CallbackParameters* params) noexcept {
   });
 }
 
-SIM_ENTRY start_polling(const PollingParameters* params) noexcept {
+READER_LIBRARY_ENTRY start_polling(const PollingParameters* params) noexcept {
   return Run(kStartPolling, [=] { return DescribePolling(params); }, [=](State& s, Lock&) {
     if (!s.initialized)
       return kNotInitialized;
-    if (!params || !params->systemCode || !ValidTimeSlot(params->timeSlot))
+    if (!params || !params->SystemCode || !ValidTimeSlot(params->TimeSlot))
       return kBadArgument;
     if (!s.readerOpen)
       return kReaderNotOpen;
@@ -354,13 +341,13 @@ SIM_ENTRY start_polling(const PollingParameters* params) noexcept {
       return kAlreadyPolling;
     if (!s.haveCallback)
       return kNoCallback;
-    if (!StartPoller(s, params->systemCode[0], params->systemCode[1]))
+    if (!StartPoller(s, params->SystemCode[0], params->SystemCode[1]))
       return kNoThread;
     return kSuccess;
   });
 }
 
-SIM_ENTRY stop_polling() noexcept {
+READER_LIBRARY_ENTRY stop_polling() noexcept {
   return Run(kStopPolling, [] { return std::string(); }, [](State& s, Lock& lock) {
     if (!s.initialized)
       return kNotInitialized;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Cards.h"
+#include "felica/LibraryRecords.h"
 
 namespace sim {
 
@@ -29,7 +30,8 @@ enum EntryPoint {
   kStopPolling,
   kEntryPointCount
 };
-extern const char* const kEntryPointNames[kEntryPointCount];
+using FelicaAPI::Library::kEntryPointNames;
+static_assert(kEntryPointCount == FelicaAPI::Library::kEntryPointCount);
 // -1 for a name that is none of the ten.
 int FindEntryPoint(const char* name);
 
