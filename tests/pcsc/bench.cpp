@@ -50,7 +50,7 @@ std::vector<std::string> Plain(const std::vector<std::string>& apdus, int rounds
 }
 
 // The APDUs of one tool run, as the virtual reader saw them.
-bool ToolApdus(VirtualReader& reader, std::vector<std::string> argv, std::vector<std::string>& apdus) {
+bool ToolApdus(VirtualReader& reader, const std::vector<std::string>& argv, std::vector<std::string>& apdus) {
   reader.Do("log");
   const Finished f = RunProgram(argv, Millis(20000));
   if (f.code != 0) return Fail("varnelo-reader failed: " + f.out + f.err);
