@@ -88,10 +88,12 @@ uint32_t Disconnect(Card card) {
 }
 
 uint32_t Status(Card card, std::vector<uint8_t>* atr) {
+  // Every output given: not every implementation accepts a null one.
+  char name[256];
   BYTE bytes[64];
-  DWORD length = sizeof bytes, state = 0, protocol = 0;
+  DWORD nameLength = sizeof name, length = sizeof bytes, state = 0, protocol = 0;
   const auto rc = static_cast<uint32_t>(
-      SCardStatusA(static_cast<SCARDHANDLE>(card), nullptr, nullptr, &state, &protocol, bytes, &length));
+      SCardStatusA(static_cast<SCARDHANDLE>(card), name, &nameLength, &state, &protocol, bytes, &length));
   atr->assign(bytes, bytes + (rc == kSuccess ? std::min<size_t>(length, sizeof bytes) : 0));
   return rc;
 }

@@ -119,7 +119,8 @@ public:
     if (rc_ == kSuccess)
       table_.releaseContext(context_);
   }
-  Fault Failure() const { return rc_ == kSuccess ? Fault::None : FaultFromPcsc(rc_); }
+  // Without a context there is no service to speak of (Windows stops it without readers).
+  Fault Failure() const { return rc_ == kSuccess ? Fault::None : Fault::NoService; }
   Context context() const { return context_; }
 
 private:
