@@ -48,11 +48,15 @@ BOOL CALLBACK MatchChild(HWND window, LPARAM param) {
   return TRUE;
 }
 
-HWND WaitForTopLevel(DWORD process, const wchar_t* prefix, DWORD milliseconds) {
+bool Ended(HANDLE process, DWORD milliseconds) { return WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0; }
+
+// Gives up early once the process it waits for (when given) has ended.
+HWND WaitForTopLevel(DWORD process, const wchar_t* prefix, DWORD milliseconds, HANDLE running = nullptr) {
   for (DWORD waited = 0; waited < milliseconds; waited += 50) {
     Search search{process, prefix, nullptr};
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
+    if (running && Ended(running, 0)) return nullptr;
     Sleep(50);
   }
   return nullptr;
@@ -82,8 +86,6 @@ HWND FindIdmField(HWND main) {
   return nullptr;
 }
 
-bool Ended(HANDLE process, DWORD milliseconds) { return WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0; }
-
 int Fail(const char* what) {
   std::fprintf(stderr, "demo: %s\n", what);
   return 1;
@@ -91,10 +93,16 @@ int Fail(const char* what) {
 
 // Places a card, reads it and prints where the windows are; answers what went wrong, or nullptr.
 const char* ReadACard(const PROCESS_INFORMATION& process) {
-  HWND main = WaitForTopLevel(process.dwProcessId, L"Varnelo", 20000);
-  if (!main) return Ended(process.hProcess, 0) ? "varnelo.exe ended before its window appeared" : "the main window did not appear";
-  HWND reader = WaitForTopLevel(process.dwProcessId, L"仮想リーダー", 10000);
-  if (!reader) return "the virtual reader window did not appear";
+  HWND main = WaitForTopLevel(process.dwProcessId, L"Varnelo", 20000, process.hProcess);
+  if (!main) {
+    return Ended(process.hProcess, 0) ? "varnelo.exe ended before its window appeared"
+                                      : "the main window did not appear";
+  }
+  HWND reader = WaitForTopLevel(process.dwProcessId, L"仮想リーダー", 10000, process.hProcess);
+  if (!reader) {
+    return Ended(process.hProcess, 0) ? "varnelo.exe ended before its reader window appeared"
+                                      : "the virtual reader window did not appear";
+  }
 
   if (!Press(reader, L"カードを置く")) return "no button to place a card";
   if (!Press(main, L"取得")) return "no read button";
