@@ -34,6 +34,8 @@ struct Library {
     if (module)
       FreeLibrary(module);
   }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
   template <class F>
   F Get(const char* name) const {
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));

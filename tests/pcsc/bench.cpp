@@ -1,12 +1,15 @@
 // pcsc_bench: varnelo-reader against the same virtual reader as a plain pyscard client and a bare
 // SCardGetStatusChange waiter, in one run, with no added latency. Prints "BENCH key=value" lines:
-// milliseconds per read (median), the ratio to the plain client, PC/SC round trips (APDUs the
-// virtual reader saw) per operation and dialect, and card arrival/removal to the watch line.
+// milliseconds per read (median), the ratio to the plain client (one process per read; all reads
+// in one process; and the tool's time less a bare process start against the latter), PC/SC round
+// trips (APDUs the virtual reader saw) per operation and dialect, and card arrival/removal to the
+// watch line against the waiter.
 // Needs root (a private pcscd); VARNELO_READER_TOOL names the tool, VARNELO_PLAIN_CLIENT the
 // pyscard client (plain_client.py beside this source by default).
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -35,87 +38,107 @@ bool Fail(const std::string& why) {
   return false;
 }
 
-// Median milliseconds of one tool run; the APDUs of the last run in `apdus`.
-bool TimeTool(VirtualReader& reader, const std::vector<std::string>& args, double& ms, std::vector<std::string>& apdus) {
-  std::vector<std::string> argv{VarneloReaderPath()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<double> times;
-  RunProgram(argv, Millis(20000));  // warm the caches, as for the plain client below
-  for (int i = 0; i < kRounds; ++i) {
-    reader.Do("log");
-    const Clock::time_point start = Clock::now();
-    const Finished f = RunProgram(argv, Millis(20000));
-    times.push_back(Since(start));
-    if (f.code != 0) return Fail("varnelo-reader failed: " + f.out + f.err);
-  }
-  ms = Median(times);
+std::string PlainClient() {
+  const char* value = std::getenv("VARNELO_PLAIN_CLIENT");
+  return value != nullptr ? value : PLAIN_CLIENT_PATH;
+}
+
+std::vector<std::string> Plain(const std::vector<std::string>& apdus, int rounds) {
+  std::vector<std::string> argv{"/usr/bin/python3", PlainClient(), ReaderName(0), std::to_string(rounds)};
+  argv.insert(argv.end(), apdus.begin(), apdus.end());
+  return argv;
+}
+
+// The APDUs of one tool run, as the virtual reader saw them.
+bool ToolApdus(VirtualReader& reader, const std::vector<std::string>& argv, std::vector<std::string>& apdus) {
+  reader.Do("log");
+  const Finished f = RunProgram(argv, Millis(20000));
+  if (f.code != 0) return Fail("varnelo-reader failed: " + f.out + f.err);
   std::istringstream log(reader.Do("log").substr(3));
   apdus.clear();
   for (std::string apdu; log >> apdu;) apdus.push_back(apdu);
   return true;
 }
 
-std::string PlainClient() {
-  const char* value = std::getenv("VARNELO_PLAIN_CLIENT");
-  return value != nullptr ? value : PLAIN_CLIENT_PATH;
-}
-
-// The plain client's median per round: one round per process (as a script would call it), and
-// all rounds in one process (the PC/SC work alone).
-bool TimePlain(const std::vector<std::string>& apdus, double& perProcess, double& inProcess) {
-  std::vector<std::string> argv{"/usr/bin/python3", PlainClient(), ReaderName(0), "1"};
-  argv.insert(argv.end(), apdus.begin(), apdus.end());
-  std::vector<double> times;
-  RunProgram(argv, Millis(20000));
-  for (int i = 0; i < kRounds; ++i) {
-    const Clock::time_point start = Clock::now();
-    const Finished f = RunProgram(argv, Millis(20000));
-    times.push_back(Since(start));
-    if (f.code != 0) return Fail("plain client failed: " + f.err);
-  }
-  perProcess = Median(times);
-  argv[3] = std::to_string(kRounds);
-  const Finished f = RunProgram(argv, Millis(60000));
-  if (f.code != 0) return Fail("plain client failed: " + f.err);
-  inProcess = std::atof(f.out.c_str());
-  return true;
-}
-
+// Each program once per round, in turn, so that load from elsewhere on the machine falls on all
+// of them alike: a bare process start (our PC/SC peer, which links what the tool links, printing
+// its usage), the tool, and the plain client, one process per read.
 bool Reads(int port) {
   VirtualReader reader(port, "transparent", "standard");
   if (!WaitCard(ReaderName(0), true, Millis(5000))) return Fail("pcscd never saw the card");
-  const struct {
-    const char* key;
-    std::vector<std::string> args;
-  } kinds[] = {{"read", {"read"}}, {"read_number", {"read", "--felica-number"}}};
-  for (const auto& kind : kinds) {
-    double ours = 0, process = 0, inProcess = 0;
-    std::vector<std::string> apdus;
-    if (!TimeTool(reader, kind.args, ours, apdus) || !TimePlain(apdus, process, inProcess)) return false;
-    const std::string k = kind.key;
-    Print("pcsc_" + k + "_ms", ours);
-    Print("pyscard_" + k + "_process_ms", process);
-    Print("pyscard_" + k + "_inprocess_ms", inProcess);
-    Print("pcsc_" + k + "_ratio_process", ours / process);
-    Print("pcsc_" + k + "_ratio_inprocess", ours / inProcess);
-    Print("pcsc_" + k + "_apdus", static_cast<long>(apdus.size()));
+  const std::vector<std::string> read{VarneloReaderPath(), "read"}, number{VarneloReaderPath(), "read", "--felica-number"};
+  std::vector<std::string> readApdus, numberApdus;
+  if (!ToolApdus(reader, read, readApdus) || !ToolApdus(reader, number, numberApdus)) return false;
+  const std::vector<std::vector<std::string>> programs{{PeerPath()}, read, number, Plain(readApdus, 1), Plain(numberApdus, 1)};
+  std::vector<std::vector<double>> times(programs.size());
+  for (int round = 0; round <= kRounds; ++round) {
+    for (size_t i = 0; i < programs.size(); ++i) {
+      // Let pcscd finish with the previous client first, so that no program pays for another.
+      std::this_thread::sleep_for(Millis(20));
+      const Clock::time_point start = Clock::now();
+      const Finished f = RunProgram(programs[i], Millis(20000));
+      if (round > 0) times[i].push_back(Since(start));  // round 0 warms the caches
+      if (f.code != (i == 0 ? 2 : 0)) return Fail(programs[i][0] + " failed: " + f.out + f.err);
+    }
+  }
+  const double startup = Median(times[0]);
+  Print("process_start_ms", startup);
+  const std::vector<std::string>* apdus[] = {&readApdus, &numberApdus};
+  for (size_t k = 0; k < 2; ++k) {
+    const Finished f = RunProgram(Plain(*apdus[k], kRounds), Millis(60000));
+    if (f.code != 0) return Fail("plain client failed: " + f.err);
+    const double ours = Median(times[1 + k]), process = Median(times[3 + k]), inProcess = std::atof(f.out.c_str());
+    const std::string key = k == 0 ? "read" : "read_number";
+    Print("pcsc_" + key + "_ms", ours);
+    Print("pyscard_" + key + "_process_ms", process);
+    Print("pyscard_" + key + "_inprocess_ms", inProcess);
+    Print("pcsc_" + key + "_ratio_process", ours / process);
+    Print("pcsc_" + key + "_ratio_inprocess", ours / inProcess);
+    Print("pcsc_" + key + "_ratio_work", (ours - startup) / inProcess);
+    Print("pcsc_" + key + "_apdus", static_cast<long>(apdus[k]->size()));
   }
   reader.child().Stop();
   return WaitCard(ReaderName(0), false, Millis(5000)) || Fail("the card did not leave");
 }
 
+// The PC/SC calls of one run (each a round trip to pcscd), counted by the preloaded
+// libpcsc-count; the calls one by one in `detail`. -1 when nothing was counted.
+long PcscCalls(const std::vector<std::string>& argv, std::string& detail) {
+  const std::string file = TempDir() + "/calls";
+  std::remove(file.c_str());
+  std::vector<std::string> counted{"/usr/bin/env", "LD_PRELOAD=" PCSC_COUNT_PATH, "PCSC_COUNT_FILE=" + file};
+  counted.insert(counted.end(), argv.begin(), argv.end());
+  RunProgram(counted, Millis(20000));
+  std::ifstream in(file);
+  long total = -1, n;
+  detail.clear();
+  for (std::string call; in >> call >> n;) {
+    total = std::max(total, 0L) + n;
+    detail += " " + call + "=" + std::to_string(n);
+  }
+  return total;
+}
+
+// Per dialect and operation: the APDUs the virtual reader saw and all PC/SC calls of the tool.
+// (The plain client cannot be counted this way: pyscard looks pcsc-lite's functions up itself.)
 bool RoundTrips(int port) {
   for (const char* dialect : {"transparent", "pn53x", "bare", "ident"}) {
     VirtualReader reader(port, dialect, "standard");
     if (!WaitCard(ReaderName(0), true, Millis(5000))) return Fail("pcscd never saw the card");
-    for (const auto& [key, args] : {std::pair<std::string, std::vector<std::string>>{"read", {"read"}},
-                                    {"read_number", {"read", "--felica-number"}}}) {
+    for (const auto& [op, args] : {std::pair<std::string, std::vector<std::string>>{"read", {"read"}},
+                                   {"read_number", {"read", "--felica-number"}}}) {
       std::vector<std::string> argv{VarneloReaderPath()};
       argv.insert(argv.end(), args.begin(), args.end());
-      reader.Do("count");
-      RunProgram(argv, Millis(20000));  // the ident dialect's number read fails; its APDUs count all the same
-      const std::string count = reader.Do("count");
-      Print("pcsc_apdus_" + std::string(dialect) + "_" + key, std::atol(count.c_str() + count.find('=') + 1));
+      reader.Do("log");
+      std::string detail;
+      const long calls = PcscCalls(argv, detail);  // the ident dialect's number read fails; its calls count all the same
+      std::istringstream log(reader.Do("log").substr(3));
+      long apdus = 0;
+      for (std::string apdu; log >> apdu;) ++apdus;
+      const std::string key = std::string(dialect) + "_" + op;
+      Print("pcsc_apdus_" + key, apdus);
+      Print("pcsc_calls_" + key, calls);
+      std::printf("calls varnelo-reader %s %s:%s\n", dialect, op.c_str(), detail.c_str());
     }
     reader.child().Stop();
     if (!WaitCard(ReaderName(0), false, Millis(5000))) return Fail("the card did not leave");

@@ -3,7 +3,6 @@
 // Japanese texts) that the tool reports. Needs root for the private mount namespace.
 #include <csignal>
 #include <filesystem>
-#include <regex>
 
 #include <sys/mount.h>
 
@@ -83,7 +82,7 @@ void ExpectOutcome(const Finished& f, const Outcome& want) {
     if (IsValueLine(line)) got.push_back(line);
   if (!want.failure) {
     EXPECT_EQ(f.code, 0) << Show(f);
-    EXPECT_EQ(got, want.lines) << Show(f);
+    EXPECT_EQ(Lines(f.out), want.lines) << Show(f);
     return;
   }
   EXPECT_NE(f.code, 0) << Show(f);

@@ -1,6 +1,6 @@
 // vreader: a virtual contactless reader with a virtual FeliCa card, for pcscd's vpcd driver.
 //
-//   vreader --port PORT [--host ADDRESS] [--dialect NAME] [--card NAME] [--fault NAME]
+//   vreader --port PORT [--host IPV4-ADDRESS] [--dialect NAME] [--card NAME] [--fault NAME]
 //
 // Connects to vpcd at ADDRESS (default 127.0.0.1) on PORT (the CHANNELID of the reader
 // definition; its "... 00 00" reader) while a card is on the reader: the card arrives on connect
