@@ -139,6 +139,10 @@ Fault Session::Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& 
     response.resize(std::min(length, response.size()));
     if (traffic.trace)
       traffic.trace(false, response);
+    // Nothing at all, not even a status word: the card left during the command (a driver that
+    // notices it itself fails the call instead).
+    if (response.empty())
+      return Fault::CardGone;
     if (response.size() != 2 || response[0] != 0x61)
       return Fault::None;
     next = {0xFF, 0xC0, 0x00, 0x00, response[1]};

@@ -178,9 +178,13 @@ int Read(const Table& table, const Options& options) {
   Line("IDm=" + Hex(idm));
   if (Fault pmmFault = session.ReadPmm(pmm); pmmFault != Fault::None) {
     // A reader that keeps the PMm to itself may still let a polling through.
-    PollingReply reply;
-    if (pmmFault != Fault::Refused || session.Poll(0xFFFF, reply) != Fault::None || reply.idm != idm)
+    if (pmmFault != Fault::Refused)
       return Fail(Operation::Polling, pmmFault);
+    PollingReply reply;
+    if (Fault pollFault = session.Poll(0xFFFF, reply); pollFault != Fault::None)
+      return Fail(Operation::Polling, pollFault);
+    if (reply.idm != idm)
+      return Fail(Operation::Polling, Fault::OtherCard);
     pmm = reply.pmm;
   }
   Line("PMm=" + Hex(pmm));

@@ -222,6 +222,17 @@ TEST_F(SessionTest, FailuresOfTheServiceReaderAndCard) {
     EXPECT_EQ(RememberedDialect(kReader), Dialect::Unknown) << c.name << ": a failed probe decides nothing";
     TearDown();
   }
+  // Some drivers show a card that left during the command as an answer with nothing in it.
+  SetUp();
+  Place(fake::Dialect::Pn53x);
+  {
+    std::lock_guard<std::mutex> guard(fake::GetService().mutex);
+    fake::GetService().emptyReplyAt = 2; // probe, poll, then the read
+  }
+  Bytes read;
+  EXPECT_EQ(ReadNumber(read), Fault::CardGone);
+  TearDown();
+
   SetUp();
   Session session(fake::Table(), context_, kReader, {});
   fake::AddReader(kReader);
