@@ -1,6 +1,7 @@
 // varnelo-reader: checks a FeliCa reader from the command line, through the same core as the
 // library. Usage in README.md.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -254,7 +255,10 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 #ifdef _WIN32
+  // The console shows the UTF-8 texts for this run only; its own code page comes back at exit.
+  static const UINT consoleCodePage = GetConsoleOutputCP();
   SetConsoleOutputCP(CP_UTF8);
+  std::atexit([] { SetConsoleOutputCP(consoleCodePage); });
 #endif
   if (const char* trace = std::getenv("VARNELO_READER_TRACE"); trace && *trace == '1')
     GetTraffic().trace = TraceCommand;
