@@ -216,17 +216,22 @@ Fault Session::PrepareRaw(Dialect& dialect) {
     if (atr_.empty())
       table_.status(card_, &atr_);
     known = Dialect::IdentificationOnly;
+    bool certain = true;
     for (Dialect candidate : DialectCandidates(ClassifyAtr(atr_))) {
       const Fault fault = Probe(candidate);
       if (fault == Fault::None) {
         known = candidate;
+        certain = true;
         break;
       }
       EndSession();
       if (!NotThisDialect(fault))
         return fault;
+      // A card that kept quiet says nothing about the reader: decide again next time.
+      certain = certain && fault != Fault::Silent;
     }
-    RememberDialect(reader_, known);
+    if (certain)
+      RememberDialect(reader_, known);
   }
   dialect = dialect_ = known;
   return Fault::None;

@@ -247,3 +247,17 @@ TEST_F(SessionTest, ARememberedSessionThatIsRefusedIsProbedAfresh) {
   EXPECT_EQ(ReadNumber(read), Fault::None);
   EXPECT_EQ(RememberedDialect(kReader), Dialect::Pn53x);
 }
+
+TEST_F(SessionTest, ACardThatKeptQuietDuringTheProbeDecidesNothing) {
+  // A bare-frame reader whose card did not answer the probing poll: no raw channel this time,
+  // but the next session probes again and finds the dialect.
+  fake::Card card = fake::StandardCard(fake::Dialect::Bare, 0x70);
+  card.idm.clear();
+  Place(fake::Dialect::Bare, &card);
+  Bytes read;
+  EXPECT_EQ(ReadNumber(read), Fault::NoRawChannel);
+  EXPECT_EQ(RememberedDialect(kReader), Dialect::Unknown);
+  fake::PlaceCard(kReader, fake::StandardCard(fake::Dialect::Bare, 0x70));
+  EXPECT_EQ(ReadNumber(read), Fault::None);
+  EXPECT_EQ(RememberedDialect(kReader), Dialect::Pn53xBare);
+}
