@@ -139,6 +139,10 @@ Fault Session::Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& 
     response.resize(std::min(length, response.size()));
     if (traffic.trace)
       traffic.trace(false, response);
+    // Nothing at all, not even a status word: the card left during the command (a driver that
+    // notices it itself fails the call instead).
+    if (response.empty())
+      return Fault::CardGone;
     if (response.size() != 2 || response[0] != 0x61)
       return Fault::None;
     next = {0xFF, 0xC0, 0x00, 0x00, response[1]};
@@ -212,17 +216,22 @@ Fault Session::PrepareRaw(Dialect& dialect) {
     if (atr_.empty())
       table_.status(card_, &atr_);
     known = Dialect::IdentificationOnly;
+    bool certain = true;
     for (Dialect candidate : DialectCandidates(ClassifyAtr(atr_))) {
       const Fault fault = Probe(candidate);
       if (fault == Fault::None) {
         known = candidate;
+        certain = true;
         break;
       }
       EndSession();
       if (!NotThisDialect(fault))
         return fault;
+      // A card that kept quiet says nothing about the reader: decide again next time.
+      certain = certain && fault != Fault::Silent;
     }
-    RememberDialect(reader_, known);
+    if (certain)
+      RememberDialect(reader_, known);
   }
   dialect = dialect_ = known;
   return Fault::None;

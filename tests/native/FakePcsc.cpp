@@ -234,6 +234,10 @@ uint32_t FakeTransmit(pcsc::Card handle, uint32_t, const uint8_t* send, size_t s
   const Card* card = Connected(s, handle);
   if (!card)
     return pcsc::kRemovedCard;
+  if (static_cast<int>(s.calls[kTransmit]) - 1 == s.emptyReplyAt) {
+    *receiveLength = 0;
+    return pcsc::kSuccess;
+  }
   const Bytes reply = Transmit(*card, {send, sendLength});
   if (reply.size() > *receiveLength)
     return pcsc::kInsufficientBuffer;
@@ -282,6 +286,7 @@ void Reset() {
   std::fill(std::begin(s.failNext), std::end(s.failNext), 0);
   std::fill(std::begin(s.calls), std::end(s.calls), 0);
   s.openContexts = s.openCards = 0;
+  s.emptyReplyAt = -1;
   s.sent.clear();
   s.changed.notify_all();
 }

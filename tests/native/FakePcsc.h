@@ -49,6 +49,7 @@ struct Service {
   int openContexts = 0;
   int openCards = 0;
   unsigned cancelGeneration = 0;
+  int emptyReplyAt = -1; // the transmit (counted from 0) answered with nothing at all
   std::vector<std::vector<uint8_t>> sent;
 };
 
