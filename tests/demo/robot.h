@@ -50,9 +50,15 @@ inline HWND FindTopLevel(DWORD process, const wchar_t* prefix, const wchar_t* cl
   return search.found;
 }
 
-inline HWND WaitForTopLevel(DWORD process, const wchar_t* prefix, DWORD milliseconds) {
+inline bool Ended(HANDLE process, DWORD milliseconds) {
+  return WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0;
+}
+
+// Gives up early once the process it waits for (when given) has ended.
+inline HWND WaitForTopLevel(DWORD process, const wchar_t* prefix, DWORD milliseconds, HANDLE running = nullptr) {
   for (DWORD waited = 0; waited < milliseconds; waited += 50) {
     if (HWND found = FindTopLevel(process, prefix)) return found;
+    if (running && Ended(running, 0)) return nullptr;
     Sleep(50);
   }
   return nullptr;
