@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "GdiHandles.h"
 #include "felica/FelicaError.h"
 
 // 16-bit Booleans: false 0, true -1, any non-zero value counts as true.
@@ -26,7 +27,7 @@ struct MainForm {
   int FeliCaNoBackColor = COLOR_BTNFACE;
 
   UINT Dpi = 96;
-  HFONT GothicFont = nullptr, PGothicFont = nullptr, DefaultFont = nullptr;
+  OwnedFont GothicFont, PGothicFont, DefaultFont;
   bool EndProgramOnClose = false;
 
   // Handlers that are running (they can pump messages); a close asked for meanwhile waits

@@ -4,8 +4,9 @@
 #include <cstdint>
 
 // ValueField: a read-only field for a value; Caption and Status: read-only texts on the button
-// face; EventBox: the hidden box that receives the card events.
-enum class ControlKind { ValueField, Status, Caption, EventBox, Button, CheckBox };
+// face; EventBox: the hidden box that receives the card events; DefaultButton: a button that
+// Enter presses while it has the focus, as Space does.
+enum class ControlKind { ValueField, Status, Caption, EventBox, Button, DefaultButton, CheckBox };
 enum class ControlFont { Default, Gothic, PGothic };
 
 struct ControlLayout {
@@ -31,7 +32,7 @@ inline constexpr ControlLayout MainFormControls[] = {
     {L"BtnCmd", IdBtnCmd, ControlKind::Button, 0, 0, 1215, 375, false, L"BtnCmd", ControlFont::Default},
     {L"PollingHandle", IdPollingHandle, ControlKind::EventBox, 0, 360, 1215, 375, false, L"PollingHandle",
      ControlFont::Default},
-    {L"BtnPoll", IdBtnPoll, ControlKind::Button, 4200, 720, 975, 495, true, L"取得", ControlFont::Default},
+    {L"BtnPoll", IdBtnPoll, ControlKind::DefaultButton, 4200, 720, 975, 495, true, L"取得", ControlFont::Default},
     {L"IdmOnly", IdIdmOnly, ControlKind::CheckBox, 4200, 1320, 975, 255, false, L"IDmのみ", ControlFont::Default},
 };
 

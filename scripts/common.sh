@@ -15,7 +15,7 @@ as_root() {
 
 install_packages() {
   local wanted=(cmake make g++-mingw-w64-i686-posix mingw-w64-i686-dev googletest
-                wine wine32:i386 xvfb xauth fonts-ipafont-gothic imagemagick x11-utils git "$@")
+                wine wine32:i386 fonts-wine xvfb xauth fonts-ipafont-gothic imagemagick x11-utils git "$@")
   local missing=() p
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -35,16 +35,20 @@ configure_and_build() {
   cmake --build "$BUILD" -j "$(nproc)"
 }
 
-# A private prefix that never waits for a click and renders Japanese.
+# A private prefix that never waits for a click, renders Japanese and draws the title bar's
+# buttons with Marlett. Wine 8 does not find Marlett where fonts-wine puts it, only in the prefix's
+# own Fonts folder. A new marker name rebuilds a prefix made before a change here.
+PREFIX_MARKER=.varnelo-ready-marlett
 prepare_prefix() {
-  if [ ! -f "$WINEPREFIX/.varnelo-ready" ]; then
+  if [ ! -f "$WINEPREFIX/$PREFIX_MARKER" ]; then
     log "creating Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
     wine regedit /S "$ROOT/scripts/prefix.reg" >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.varnelo-ready"
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    touch "$WINEPREFIX/$PREFIX_MARKER"
   fi
 }
 

@@ -13,11 +13,12 @@ void Click(HWND button) {
                reinterpret_cast<LPARAM>(button));
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds, HWND dialogWindow) {
   const DWORD start = GetTickCount();
   for (;;) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (dialogWindow && IsDialogMessageW(dialogWindow, &message)) continue;
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
@@ -25,6 +26,16 @@ bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
     if (GetTickCount() - start >= milliseconds) return false;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
+}
+
+void PressKey(WORD key) {
+  INPUT inputs[2]{};
+  for (INPUT& input : inputs) {
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+  }
+  inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, inputs, sizeof(INPUT));
 }
 
 namespace {

@@ -13,8 +13,12 @@
 std::wstring Text(HWND window);
 // A click as the parent hears it; works without focus or activation.
 void Click(HWND button);
-// Pumps this thread's messages until done() holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds);
+// Pumps this thread's messages until done() holds or the time is up. With a dialogWindow the
+// messages go through its dialog manager first, as in the program's own loop, where Tab and
+// Enter are handled there.
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds, HWND dialogWindow = nullptr);
+// A key pressed and released on the keyboard: it goes to whatever holds the focus.
+void PressKey(WORD key);
 
 struct SeenDialog {
   std::wstring Title;

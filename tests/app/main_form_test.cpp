@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "MainForm.h"
@@ -584,4 +587,248 @@ TEST_F(MainFormTest, CardEventsWhileTheWarningBoxStandsAreShown) {
   EXPECT_TRUE(shownWhileOpen);
   EXPECT_EQ(Text(form->TxtMsg), CardFoundText);
   EXPECT_EQ(form->PollingActive, -1);
+}
+
+// A DPI change: the window takes the suggested frame, and every control's place and font follow
+// the new DPI. The pixels are the design's twips at that DPI, worked out by hand.
+
+namespace {
+
+struct DpiStep {
+  UINT Dpi;
+  RECT Suggested;
+  // In the order of MainFormControls: TxtIDm, TxtFeliCaNo, TxtMsg, Text4, Text5, BtnCmd,
+  // PollingHandle, BtnPoll, IdmOnly.
+  RECT Controls[9];
+  LONG JapaneseHeight; // 9.75 pt at this DPI
+  LONG MessageHeight;  // the system's message font, measured at 96 DPI, at this DPI
+};
+
+std::vector<HWND> ControlsInDesignOrder(const MainForm& form) {
+  return {form.TxtIDm, form.TxtFeliCaNo, form.TxtMsg,  form.Text4,  form.Text5,
+          form.BtnCmd, form.PollingHandle, form.BtnPoll, form.IdmOnly};
+}
+
+HFONT FontHandle(HWND control) { return reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)); }
+
+std::array<LONG, 4> Corners(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
+
+} // namespace
+
+TEST_F(MainFormTest, DpiChangeTakesTheSuggestedFrameAndScalesEveryControlAndFont) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  ASSERT_EQ(form->Dpi, 96u);
+  const LONG message96 = FontOf(form->BtnPoll).lfHeight;
+  ASSERT_LT(message96, 0) << "a character height, as the system gives it";
+
+  const DpiStep steps[] = {
+      {144,
+       {30, 40, 620, 250},
+       {{168, 72, 398, 110},
+        {168, 120, 398, 158},
+        {12, 12, 518, 62},
+        {60, 84, 158, 114},
+        {0, 132, 158, 162},
+        {0, 0, 122, 38},
+        {0, 36, 122, 74},
+        {420, 72, 518, 122},
+        {420, 132, 518, 158}},
+       -20,
+       MulDiv(message96, 3, 2)},
+      {120,
+       {20, 30, 480, 200},
+       {{140, 60, 331, 91},
+        {140, 100, 331, 131},
+        {10, 10, 431, 51},
+        {50, 70, 131, 95},
+        {0, 110, 131, 135},
+        {0, 0, 101, 31},
+        {0, 30, 101, 61},
+        {350, 60, 431, 101},
+        {350, 110, 431, 131}},
+       -16,
+       MulDiv(message96, 5, 4)},
+      {96,
+       {10, 20, 390, 150},
+       {{112, 48, 265, 73},
+        {112, 80, 265, 105},
+        {8, 8, 345, 41},
+        {40, 56, 105, 76},
+        {0, 88, 105, 108},
+        {0, 0, 81, 25},
+        {0, 24, 81, 49},
+        {280, 48, 345, 81},
+        {280, 88, 345, 105}},
+       -13,
+       message96},
+  };
+  const std::vector<HWND> controls = ControlsInDesignOrder(*form);
+  for (const DpiStep& step : steps) {
+    SCOPED_TRACE("to " + std::to_string(step.Dpi) + " DPI");
+    std::vector<HFONT> before;
+    for (HWND control : controls) before.push_back(FontHandle(control));
+
+    RECT suggested = step.Suggested;
+    SendMessageW(window_, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(step.Dpi, step.Dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+
+    EXPECT_EQ(form->Dpi, step.Dpi);
+    RECT frame;
+    GetWindowRect(window_, &frame);
+    EXPECT_EQ(Corners(frame), Corners(step.Suggested));
+    for (size_t i = 0; i < controls.size(); ++i) {
+      EXPECT_EQ(Corners(ChildRect(controls[i])), Corners(step.Controls[i])) << "control " << i;
+      const LOGFONTW font = FontOf(controls[i]);
+      const bool gothic = i <= 1, pGothic = i == 2;
+      EXPECT_EQ(font.lfHeight, gothic || pGothic ? step.JapaneseHeight : step.MessageHeight) << "control " << i;
+      if (gothic || pGothic) {
+        EXPECT_STREQ(font.lfFaceName, gothic ? L"ＭＳ ゴシック" : L"ＭＳ Ｐゴシック");
+        EXPECT_EQ(font.lfCharSet, 128);
+      }
+    }
+    // The fonts they replaced are freed, the ones in use are not.
+    for (HFONT old : before) EXPECT_EQ(GetObjectType(old), 0u);
+    for (HWND control : controls) EXPECT_EQ(GetObjectType(FontHandle(control)), static_cast<DWORD>(OBJ_FONT));
+  }
+
+  // Closing the window frees the fonts it made last.
+  std::vector<HFONT> last;
+  for (HWND control : controls) last.push_back(FontHandle(control));
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+  ASSERT_FALSE(IsWindow(window_));
+  for (HFONT font : last) EXPECT_EQ(GetObjectType(font), 0u);
+}
+
+// Keyboard focus after a read, with the window really active: 取得 gets the focus back only when
+// nothing else holds it, and then a key press reads again; a focus held elsewhere stays there.
+
+namespace {
+
+enum class FocusHolder { Nothing, Window, ReadButton, IdmField, OtherProgram };
+enum class ReadOutcome { Card, NoCard, Failure };
+
+struct FocusCase {
+  const char* Name;
+  FocusHolder Before;
+  ReadOutcome Outcome;
+  bool ReadButtonGetsIt;
+};
+
+const FocusCase FocusCases[] = {
+    {"nothing has the focus", FocusHolder::Nothing, ReadOutcome::Card, true},
+    {"the window itself has it", FocusHolder::Window, ReadOutcome::NoCard, true},
+    {"取得 had it, the read fails", FocusHolder::ReadButton, ReadOutcome::Failure, true},
+    {"the IDm field has it", FocusHolder::IdmField, ReadOutcome::Card, false},
+    {"the IDm field has it, the read fails", FocusHolder::IdmField, ReadOutcome::Failure, false},
+    {"another program's window is in front", FocusHolder::OtherProgram, ReadOutcome::NoCard, false},
+};
+
+// A top-level window of another thread, which is what another program's window is to this
+// thread: its focus is not this thread's. Lives for at most 30 s.
+class ForeignWindow {
+public:
+  ForeignWindow() : thread_([this] { Run(); }) { WaitForSingleObject(ready_, 5000); }
+  ~ForeignWindow() {
+    stop_ = true;
+    thread_.join();
+    CloseHandle(ready_);
+  }
+  ForeignWindow(const ForeignWindow&) = delete;
+  ForeignWindow& operator=(const ForeignWindow&) = delete;
+
+  HWND Window() const { return window_; }
+
+private:
+  void Run() {
+    window_ = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 300, 200, 80, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetEvent(ready_);
+    const DWORD start = GetTickCount();
+    while (!stop_ && GetTickCount() - start < 30000) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    if (window_) DestroyWindow(window_);
+  }
+
+  HANDLE ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> stop_{false};
+  HWND window_ = nullptr;
+  std::thread thread_;
+};
+
+// Brings a window to the front; ownActive is what this thread's active window then is.
+bool MakeForeground(HWND window, HWND ownActive) {
+  SetForegroundWindow(window);
+  if (ownActive) SetActiveWindow(window);
+  return PumpUntil([&] { return GetForegroundWindow() == window && GetActiveWindow() == ownActive; }, 3000);
+}
+
+} // namespace
+
+TEST_F(MainFormTest, AReadGivesTheFocusBackToTheReadButtonOnlyWhenNothingElseHoldsIt) {
+  // One window for all cases: closing an active window waits for the display each time.
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  for (const FocusCase& test : FocusCases) {
+    SCOPED_TRACE(test.Name);
+    shownErrors.clear();
+    ASSERT_TRUE(MakeForeground(window_, window_));
+    std::optional<ForeignWindow> other;
+    HWND holder = nullptr;
+    switch (test.Before) {
+    case FocusHolder::Nothing:
+      break;
+    case FocusHolder::Window:
+      holder = window_;
+      break;
+    case FocusHolder::ReadButton:
+      holder = form->BtnPoll;
+      break;
+    case FocusHolder::IdmField:
+      holder = form->TxtIDm;
+      break;
+    case FocusHolder::OtherProgram:
+      other.emplace();
+      ASSERT_NE(other->Window(), nullptr);
+      // This thread then has neither an active window nor a focus.
+      ASSERT_TRUE(MakeForeground(other->Window(), nullptr));
+      break;
+    }
+    SetFocus(holder);
+    ASSERT_EQ(GetFocus(), holder);
+
+    if (test.Outcome == ReadOutcome::NoCard) {
+      sim_remove_card();
+    } else {
+      PlaceTestCard();
+    }
+    if (test.Outcome == ReadOutcome::Failure) sim_fail("polling_and_get_card_information", 1040, 155, 1);
+    Click(form->BtnPoll);
+    EXPECT_EQ(shownErrors.size(), test.Outcome == ReadOutcome::Failure ? 1u : 0u);
+    EXPECT_TRUE(IsWindowEnabled(form->BtnPoll));
+
+    if (test.ReadButtonGetsIt) {
+      EXPECT_EQ(GetFocus(), form->BtnPoll);
+      // So Space, then Enter through the program's own dialog handling, reads again, each time
+      // leaving the focus where it was.
+      for (WORD key : {WORD{VK_SPACE}, WORD{VK_RETURN}}) {
+        const int32_t reads = sim_call_count("polling_and_get_card_information");
+        PressKey(key);
+        EXPECT_TRUE(PumpUntil([&] { return sim_call_count("polling_and_get_card_information") > reads; }, 3000,
+                              window_))
+            << "key " << key;
+        EXPECT_EQ(GetFocus(), form->BtnPoll) << "key " << key;
+      }
+    } else {
+      EXPECT_EQ(GetFocus(), holder);
+      EXPECT_EQ(GetActiveWindow(), other ? nullptr : window_);
+      if (other) {
+        EXPECT_EQ(GetForegroundWindow(), other->Window());
+      }
+    }
+
+  }
 }

@@ -1,7 +1,9 @@
 // Drives a running Varnelo as a person would, for scripts/run on a machine without a display:
 // starts varnelo.exe, places a card on the virtual reader, presses 取得, waits for the IDm and
-// prints where the main window is, so the script can take its screenshot. With --close it
-// closes the window again. Every wait is bounded.
+// prints where the main window is, so the script can take its screenshot. Then it waits for
+// Varnelo to end, which a second run with --close asks it to, and fails unless it ended well:
+// Varnelo shares this program's output, so a crash is reported to whoever runs this one.
+// Every wait is bounded.
 #include <windows.h>
 
 #include <cstdio>
@@ -46,11 +48,15 @@ BOOL CALLBACK MatchChild(HWND window, LPARAM param) {
   return TRUE;
 }
 
-HWND WaitForTopLevel(DWORD process, const wchar_t* prefix, DWORD milliseconds) {
+bool Ended(HANDLE process, DWORD milliseconds) { return WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0; }
+
+// Gives up early once the process it waits for (when given) has ended.
+HWND WaitForTopLevel(DWORD process, const wchar_t* prefix, DWORD milliseconds, HANDLE running = nullptr) {
   for (DWORD waited = 0; waited < milliseconds; waited += 50) {
     Search search{process, prefix, nullptr};
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
+    if (running && Ended(running, 0)) return nullptr;
     Sleep(50);
   }
   return nullptr;
@@ -85,6 +91,41 @@ int Fail(const char* what) {
   return 1;
 }
 
+// Places a card, reads it and prints where the windows are; answers what went wrong, or nullptr.
+const char* ReadACard(const PROCESS_INFORMATION& process) {
+  HWND main = WaitForTopLevel(process.dwProcessId, L"Varnelo", 20000, process.hProcess);
+  if (!main) {
+    return Ended(process.hProcess, 0) ? "varnelo.exe ended before its window appeared"
+                                      : "the main window did not appear";
+  }
+  HWND reader = WaitForTopLevel(process.dwProcessId, L"仮想リーダー", 10000, process.hProcess);
+  if (!reader) {
+    return Ended(process.hProcess, 0) ? "varnelo.exe ended before its reader window appeared"
+                                      : "the virtual reader window did not appear";
+  }
+
+  if (!Press(reader, L"カードを置く")) return "no button to place a card";
+  if (!Press(main, L"取得")) return "no read button";
+
+  HWND idm = nullptr;
+  for (int i = 0; i < 200 && !idm; ++i) {
+    idm = FindIdmField(main);
+    if (!idm) Sleep(50);
+  }
+  if (!idm) return "no IDm appeared";
+
+  RECT frame;
+  GetWindowRect(main, &frame);
+  RECT readerFrame;
+  GetWindowRect(reader, &readerFrame);
+  std::printf("idm=%ls\n", Text(idm).c_str());
+  std::printf("window=%ld,%ld,%ld,%ld\n", frame.left, frame.top, frame.right, frame.bottom);
+  std::printf("reader=%ld,%ld,%ld,%ld\n", readerFrame.left, readerFrame.top, readerFrame.right, readerFrame.bottom);
+  std::fflush(stdout);
+  if (!Ended(process.hProcess, 120000)) return "varnelo.exe was not closed";
+  return nullptr;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -103,28 +144,16 @@ int wmain(int argc, wchar_t** argv) {
     return Fail("varnelo.exe did not start");
   CloseHandle(process.hThread);
 
-  HWND main = WaitForTopLevel(process.dwProcessId, L"Varnelo", 20000);
-  if (!main) return Fail("the main window did not appear");
-  HWND reader = WaitForTopLevel(process.dwProcessId, L"仮想リーダー", 10000);
-  if (!reader) return Fail("the virtual reader window did not appear");
-
-  if (!Press(reader, L"カードを置く")) return Fail("no button to place a card");
-  if (!Press(main, L"取得")) return Fail("no read button");
-
-  HWND idm = nullptr;
-  for (int i = 0; i < 200 && !idm; ++i) {
-    idm = FindIdmField(main);
-    if (!idm) Sleep(50);
-  }
-  if (!idm) return Fail("no IDm appeared");
-
-  RECT frame;
-  GetWindowRect(main, &frame);
-  RECT readerFrame;
-  GetWindowRect(reader, &readerFrame);
-  std::printf("idm=%ls\n", Text(idm).c_str());
-  std::printf("window=%ld,%ld,%ld,%ld\n", frame.left, frame.top, frame.right, frame.bottom);
-  std::printf("reader=%ld,%ld,%ld,%ld\n", readerFrame.left, readerFrame.top, readerFrame.right, readerFrame.bottom);
+  const char* failure = ReadACard(process);
+  if (failure) TerminateProcess(process.hProcess, 1); // leaves nothing running behind a failure
+  WaitForSingleObject(process.hProcess, 10000);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
   CloseHandle(process.hProcess);
+  if (failure) return Fail(failure);
+  if (status != 0) {
+    std::fprintf(stderr, "demo: varnelo.exe ended with status %lu\n", status);
+    return 1;
+  }
   return 0;
 }
