@@ -176,8 +176,12 @@ Fault Session::Probe(Dialect candidate) {
     if (fault != Fault::None)
       return fault;
     sessionOpen_ = true;
+    // A reader that refuses the switch (some accept nothing but the transceive objects) still
+    // speaks FeliCa to a card it activated as one.
     fault = Transmit(kSwitchToFelica, response);
-    return fault == Fault::None ? ParseSessionReply(response) : fault;
+    if (fault == Fault::None)
+      fault = ParseSessionReply(response);
+    return fault == Fault::Refused ? Fault::None : fault;
   case Dialect::Pn53x:
     fault = Transmit(kPn53xFirmware, response);
     return fault == Fault::None ? ParsePn53xFirmware(response) : fault;

@@ -64,6 +64,8 @@ Bytes Transmit(const Card& card, std::span<const uint8_t> apdu) {
   const auto data = apdu.subspan(5);
   if (card.dialect == Dialect::Transparent && apdu[1] == 0xC2) {
     const Bytes status{0xC0, 0x03, 0x00, 0x90, 0x00};
+    if (apdu[3] == 0x02 && card.switchRefused)
+      return Cat({Bytes{0xC0, 0x03, 0x01, 0x6A, 0x81}, kOk});
     if (apdu[3] != 0x01)
       return Cat({status, kOk});
     // 5F 46 04 t t t t 95 L frame

@@ -29,6 +29,7 @@ struct Card {
   std::vector<uint8_t> commonIdm;   // empty: no common area
   std::vector<uint8_t> numberBlock; // 16 bytes; empty: no 33CB service
   bool pmmRefused = false;          // FF CA 01 is not supported
+  bool switchRefused = false;       // a transparent session without the protocol switch
 };
 
 std::vector<uint8_t> FelicaAtr();

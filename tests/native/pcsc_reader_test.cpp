@@ -261,3 +261,18 @@ TEST_F(SessionTest, ACardThatKeptQuietDuringTheProbeDecidesNothing) {
   EXPECT_EQ(ReadNumber(read), Fault::None);
   EXPECT_EQ(RememberedDialect(kReader), Dialect::Pn53xBare);
 }
+
+TEST_F(SessionTest, PmmAndProtocolSwitchRefusedByATransparentReader) {
+  // As Windows' in-box NFC driver does: no PMm through identification, no protocol switch.
+  fake::Card card = fake::StandardCard(fake::Dialect::Transparent, 0x70);
+  card.pmmRefused = true;
+  card.switchRefused = true;
+  Place(fake::Dialect::Transparent, &card);
+  Bytes read;
+  EXPECT_EQ(ReadNumber(read), Fault::None);
+  EXPECT_EQ(RememberedDialect(kReader), Dialect::Transparent);
+  Session session(fake::Table(), context_, kReader, {});
+  ASSERT_EQ(session.Connect(), Fault::None);
+  Pmm pmm;
+  EXPECT_EQ(session.ReadPmm(pmm), Fault::Refused);
+}
