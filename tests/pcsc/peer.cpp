@@ -36,10 +36,14 @@ LONG FindReader(SCARDCONTEXT context, const std::string& part, std::string& name
   return SCARD_E_UNKNOWN_READER;
 }
 
+LONG Connect(SCARDCONTEXT context, const std::string& reader, DWORD share, SCARDHANDLE& card, DWORD& protocol) {
+  return SCardConnect(context, reader.c_str(), share, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+}
+
 int Hold(SCARDCONTEXT context, const std::string& reader) {
   SCARDHANDLE card;
   DWORD protocol;
-  const LONG rc = SCardConnect(context, reader.c_str(), SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+  const LONG rc = Connect(context, reader, SCARD_SHARE_EXCLUSIVE, card, protocol);
   if (rc != SCARD_S_SUCCESS) return Fail("SCardConnect", rc);
   std::printf("held\n");
   std::fflush(stdout);
@@ -74,7 +78,7 @@ int Watch(SCARDCONTEXT context, const std::string& reader) {
 int Atr(SCARDCONTEXT context, const std::string& reader) {
   SCARDHANDLE card;
   DWORD protocol, state, nameSize = 0, size = MAX_ATR_SIZE;
-  LONG rc = SCardConnect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+  LONG rc = Connect(context, reader, SCARD_SHARE_SHARED, card, protocol);
   if (rc != SCARD_S_SUCCESS) return Fail("SCardConnect", rc);
   unsigned char atr[MAX_ATR_SIZE];
   rc = SCardStatus(card, nullptr, &nameSize, &state, &protocol, atr, &size);
@@ -86,7 +90,7 @@ int Atr(SCARDCONTEXT context, const std::string& reader) {
 int Send(SCARDCONTEXT context, const std::string& reader, char** apdus, int count) {
   SCARDHANDLE card;
   DWORD protocol;
-  LONG rc = SCardConnect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+  LONG rc = Connect(context, reader, SCARD_SHARE_SHARED, card, protocol);
   if (rc != SCARD_S_SUCCESS) return Fail("SCardConnect", rc);
   const SCARD_IO_REQUEST* pci = protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
   for (int i = 0; i < count && rc == SCARD_S_SUCCESS; ++i) {
