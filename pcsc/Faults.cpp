@@ -33,6 +33,7 @@ ErrorPair ErrorFor(Operation operation, Fault fault) {
   case Fault::NoRawChannel: return {1044, 160};
   case Fault::StatusFlags: return {1042, 159};
   case Fault::NotPolled: return {1049, 100};
+  case Fault::OtherCard: return {1049, 150};
   }
   return {1001, 101};
 }
@@ -65,7 +66,7 @@ const char* FaultName(Fault fault) {
   static constexpr const char* kNames[] = {
       "none", "bad argument", "out of memory", "no service", "no reader", "reader gone", "reader busy",
       "no card", "card gone", "card silent", "no reply", "timeout", "malformed reply", "refused",
-      "no raw channel", "status flags", "not polled"};
+      "no raw channel", "status flags", "not polled", "other card"};
   const auto index = static_cast<size_t>(fault);
   return index < std::size(kNames) ? kNames[index] : "?";
 }

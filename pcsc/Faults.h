@@ -23,6 +23,7 @@ enum class Fault : uint8_t {
   NoRawChannel, // the reader offers no way to send a raw FeliCa frame
   StatusFlags, // the card answered with error status flags
   NotPolled,   // a block read addressed to a card that was not polled
+  OtherCard,   // a reply that echoes another card's IDm
 };
 
 enum class Operation : uint8_t { Open, Polling, RawPolling, BlockRead };

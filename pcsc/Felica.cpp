@@ -70,8 +70,10 @@ Fault ReadFrame(const Idm& idm, std::span<const uint8_t> services, std::span<con
 }
 
 Fault ParseReadReply(std::span<const uint8_t> frame, const Idm& idm, int maxBlocks, ReadReply& reply) {
-  if (!WholeFrame(frame, kReadResponse, 12) || !std::equal(idm.begin(), idm.end(), frame.begin() + 2))
+  if (!WholeFrame(frame, kReadResponse, 12))
     return Fault::Malformed;
+  if (!std::equal(idm.begin(), idm.end(), frame.begin() + 2))
+    return Fault::OtherCard;
   reply.statusFlag1 = frame[10];
   reply.statusFlag2 = frame[11];
   reply.blocks.clear();

@@ -36,7 +36,7 @@ Fault ReadFrame(const Idm& idm, std::span<const uint8_t> services, std::span<con
                 std::vector<uint8_t>& frame);
 // The number of block elements in a block list, or -1 when it is not a whole list.
 int CountBlockElements(std::span<const uint8_t> blocks);
-// Checks the echoed IDm and that the block count matches the bytes; error status flags are a
+// Checks the echoed IDm (OtherCard) and that the block count matches the bytes; error status flags are a
 // reply too (StatusFlags, with the flags filled in and no blocks). maxBlocks: the blocks asked for.
 Fault ParseReadReply(std::span<const uint8_t> frame, const Idm& idm, int maxBlocks, ReadReply& reply);
 

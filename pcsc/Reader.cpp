@@ -139,6 +139,10 @@ Fault Session::Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& 
     response.resize(std::min(length, response.size()));
     if (traffic.trace)
       traffic.trace(false, response);
+    // Nothing at all, not even a status word: the card left during the command (a driver that
+    // notices it itself fails the call instead).
+    if (response.empty())
+      return Fault::CardGone;
     if (response.size() != 2 || response[0] != 0x61)
       return Fault::None;
     next = {0xFF, 0xC0, 0x00, 0x00, response[1]};
@@ -172,8 +176,12 @@ Fault Session::Probe(Dialect candidate) {
     if (fault != Fault::None)
       return fault;
     sessionOpen_ = true;
+    // A reader that refuses the switch (some accept nothing but the transceive objects) still
+    // speaks FeliCa to a card it activated as one.
     fault = Transmit(kSwitchToFelica, response);
-    return fault == Fault::None ? ParseSessionReply(response) : fault;
+    if (fault == Fault::None)
+      fault = ParseSessionReply(response);
+    return fault == Fault::Refused ? Fault::None : fault;
   case Dialect::Pn53x:
     fault = Transmit(kPn53xFirmware, response);
     return fault == Fault::None ? ParsePn53xFirmware(response) : fault;
@@ -212,17 +220,22 @@ Fault Session::PrepareRaw(Dialect& dialect) {
     if (atr_.empty())
       table_.status(card_, &atr_);
     known = Dialect::IdentificationOnly;
+    bool certain = true;
     for (Dialect candidate : DialectCandidates(ClassifyAtr(atr_))) {
       const Fault fault = Probe(candidate);
       if (fault == Fault::None) {
         known = candidate;
+        certain = true;
         break;
       }
       EndSession();
       if (!NotThisDialect(fault))
         return fault;
+      // A card that kept quiet says nothing about the reader: decide again next time.
+      certain = certain && fault != Fault::Silent;
     }
-    RememberDialect(reader_, known);
+    if (certain)
+      RememberDialect(reader_, known);
   }
   dialect = dialect_ = known;
   return Fault::None;

@@ -1,6 +1,7 @@
 // varnelo-reader: checks a FeliCa reader from the command line, through the same core as the
 // library. Usage in README.md.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -178,9 +179,13 @@ int Read(const Table& table, const Options& options) {
   Line("IDm=" + Hex(idm));
   if (Fault pmmFault = session.ReadPmm(pmm); pmmFault != Fault::None) {
     // A reader that keeps the PMm to itself may still let a polling through.
-    PollingReply reply;
-    if (pmmFault != Fault::Refused || session.Poll(0xFFFF, reply) != Fault::None || reply.idm != idm)
+    if (pmmFault != Fault::Refused)
       return Fail(Operation::Polling, pmmFault);
+    PollingReply reply;
+    if (Fault pollFault = session.Poll(0xFFFF, reply); pollFault != Fault::None)
+      return Fail(Operation::Polling, pollFault);
+    if (reply.idm != idm)
+      return Fail(Operation::Polling, Fault::OtherCard);
     pmm = reply.pmm;
   }
   Line("PMm=" + Hex(pmm));
@@ -250,7 +255,10 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 #ifdef _WIN32
+  // The console shows the UTF-8 texts for this run only; its own code page comes back at exit.
+  static const UINT consoleCodePage = GetConsoleOutputCP();
   SetConsoleOutputCP(CP_UTF8);
+  std::atexit([] { SetConsoleOutputCP(consoleCodePage); });
 #endif
   if (const char* trace = std::getenv("VARNELO_READER_TRACE"); trace && *trace == '1')
     GetTraffic().trace = TraceCommand;

@@ -64,6 +64,8 @@ Bytes Transmit(const Card& card, std::span<const uint8_t> apdu) {
   const auto data = apdu.subspan(5);
   if (card.dialect == Dialect::Transparent && apdu[1] == 0xC2) {
     const Bytes status{0xC0, 0x03, 0x00, 0x90, 0x00};
+    if (apdu[3] == 0x02 && card.switchRefused)
+      return Cat({Bytes{0xC0, 0x03, 0x01, 0x6A, 0x81}, kOk});
     if (apdu[3] != 0x01)
       return Cat({status, kOk});
     // 5F 46 04 t t t t 95 L frame
@@ -234,6 +236,10 @@ uint32_t FakeTransmit(pcsc::Card handle, uint32_t, const uint8_t* send, size_t s
   const Card* card = Connected(s, handle);
   if (!card)
     return pcsc::kRemovedCard;
+  if (static_cast<int>(s.calls[kTransmit]) - 1 == s.emptyReplyAt) {
+    *receiveLength = 0;
+    return pcsc::kSuccess;
+  }
   const Bytes reply = Transmit(*card, {send, sendLength});
   if (reply.size() > *receiveLength)
     return pcsc::kInsufficientBuffer;
@@ -282,6 +288,7 @@ void Reset() {
   std::fill(std::begin(s.failNext), std::end(s.failNext), 0);
   std::fill(std::begin(s.calls), std::end(s.calls), 0);
   s.openContexts = s.openCards = 0;
+  s.emptyReplyAt = -1;
   s.sent.clear();
   s.changed.notify_all();
 }

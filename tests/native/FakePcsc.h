@@ -29,6 +29,7 @@ struct Card {
   std::vector<uint8_t> commonIdm;   // empty: no common area
   std::vector<uint8_t> numberBlock; // 16 bytes; empty: no 33CB service
   bool pmmRefused = false;          // FF CA 01 is not supported
+  bool switchRefused = false;       // a transparent session without the protocol switch
 };
 
 std::vector<uint8_t> FelicaAtr();
@@ -49,6 +50,7 @@ struct Service {
   int openContexts = 0;
   int openCards = 0;
   unsigned cancelGeneration = 0;
+  int emptyReplyAt = -1; // the transmit (counted from 0) answered with nothing at all
   std::vector<std::vector<uint8_t>> sent;
 };
 

@@ -106,7 +106,7 @@ TEST(FelicaFrames, ReadReplies) {
       {"error status flags", Join({{0x0C, 0x07}, kCommonBytes, {0x01, 0xA6}}), 1, Fault::StatusFlags},
       {"status flag 2 alone", Join({{0x0C, 0x07}, kCommonBytes, {0x00, 0xA6}}), 1, Fault::StatusFlags},
       {"error flags with data after them", Join({{0x0D, 0x07}, kCommonBytes, {0x01, 0xA6, 0x00}}), 1, Fault::Malformed},
-      {"another card's IDm", Join({{0x1D, 0x07}, kIdmBytes, {0x00, 0x00, 0x01}, kBlock}), 1, Fault::Malformed},
+      {"another card's IDm", Join({{0x1D, 0x07}, kIdmBytes, {0x00, 0x00, 0x01}, kBlock}), 1, Fault::OtherCard},
       {"count says two, one block sent", Join({{0x1D, 0x07}, kCommonBytes, {0x00, 0x00, 0x02}, kBlock}), 2, Fault::Malformed},
       {"more blocks than asked", Join({{0x2D, 0x07}, kCommonBytes, {0x00, 0x00, 0x02}, kBlock, kBlock}), 1, Fault::Malformed},
       {"zero blocks", Join({{0x0D, 0x07}, kCommonBytes, {0x00, 0x00, 0x00}}), 1, Fault::Malformed},
@@ -300,6 +300,7 @@ TEST(ErrorTypes, EachFaultOfEachOperation) {
       {Operation::BlockRead, Fault::StatusFlags, {1042, 159}},
       {Operation::BlockRead, Fault::NoRawChannel, {1044, 160}},
       {Operation::BlockRead, Fault::NotPolled, {1049, 100}},
+      {Operation::BlockRead, Fault::OtherCard, {1049, 150}},
       {Operation::BlockRead, Fault::BadArgument, {1002, 102}},
   };
   for (const Case& c : cases)

@@ -222,6 +222,17 @@ TEST_F(SessionTest, FailuresOfTheServiceReaderAndCard) {
     EXPECT_EQ(RememberedDialect(kReader), Dialect::Unknown) << c.name << ": a failed probe decides nothing";
     TearDown();
   }
+  // Some drivers show a card that left during the command as an answer with nothing in it.
+  SetUp();
+  Place(fake::Dialect::Pn53x);
+  {
+    std::lock_guard<std::mutex> guard(fake::GetService().mutex);
+    fake::GetService().emptyReplyAt = 2; // probe, poll, then the read
+  }
+  Bytes read;
+  EXPECT_EQ(ReadNumber(read), Fault::CardGone);
+  TearDown();
+
   SetUp();
   Session session(fake::Table(), context_, kReader, {});
   fake::AddReader(kReader);
@@ -235,4 +246,33 @@ TEST_F(SessionTest, ARememberedSessionThatIsRefusedIsProbedAfresh) {
   fake::PlaceCard(kReader, fake::StandardCard(fake::Dialect::Pn53x, 0x70));
   EXPECT_EQ(ReadNumber(read), Fault::None);
   EXPECT_EQ(RememberedDialect(kReader), Dialect::Pn53x);
+}
+
+TEST_F(SessionTest, ACardThatKeptQuietDuringTheProbeDecidesNothing) {
+  // A bare-frame reader whose card did not answer the probing poll: no raw channel this time,
+  // but the next session probes again and finds the dialect.
+  fake::Card card = fake::StandardCard(fake::Dialect::Bare, 0x70);
+  card.idm.clear();
+  Place(fake::Dialect::Bare, &card);
+  Bytes read;
+  EXPECT_EQ(ReadNumber(read), Fault::NoRawChannel);
+  EXPECT_EQ(RememberedDialect(kReader), Dialect::Unknown);
+  fake::PlaceCard(kReader, fake::StandardCard(fake::Dialect::Bare, 0x70));
+  EXPECT_EQ(ReadNumber(read), Fault::None);
+  EXPECT_EQ(RememberedDialect(kReader), Dialect::Pn53xBare);
+}
+
+TEST_F(SessionTest, PmmAndProtocolSwitchRefusedByATransparentReader) {
+  // As Windows' in-box NFC driver does: no PMm through identification, no protocol switch.
+  fake::Card card = fake::StandardCard(fake::Dialect::Transparent, 0x70);
+  card.pmmRefused = true;
+  card.switchRefused = true;
+  Place(fake::Dialect::Transparent, &card);
+  Bytes read;
+  EXPECT_EQ(ReadNumber(read), Fault::None);
+  EXPECT_EQ(RememberedDialect(kReader), Dialect::Transparent);
+  Session session(fake::Table(), context_, kReader, {});
+  ASSERT_EQ(session.Connect(), Fault::None);
+  Pmm pmm;
+  EXPECT_EQ(session.ReadPmm(pmm), Fault::Refused);
 }

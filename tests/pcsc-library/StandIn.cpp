@@ -26,6 +26,12 @@ STANDIN_EXPORT void standin_place_card(const char* reader, int dialect, uint8_t 
   fake::PlaceCard(reader, card);
 }
 
+// 0: the status wait returns at once, as in some Wine versions.
+STANDIN_EXPORT void standin_wait_blocks(int blocks) {
+  std::lock_guard<std::mutex> guard(fake::GetService().mutex);
+  fake::GetService().waitBlocks = blocks != 0;
+}
+
 STANDIN_EXPORT int standin_open_contexts() {
   std::lock_guard<std::mutex> guard(fake::GetService().mutex);
   return fake::GetService().openContexts;

@@ -23,6 +23,7 @@ using Start = uint8_t(__stdcall*)(const PollingParameters*);
 
 constexpr const char* kReader = "Test Reader 00 00";
 // The stand-in's calls and dialects (tests/native/FakePcsc.h).
+constexpr int kStatusChange = 3;
 constexpr int kConnect = 5;
 constexpr int kTransmit = 8;
 constexpr int kTransparent = 0, kPn53x = 1, kIdentificationOnly = 3;
@@ -450,4 +451,18 @@ TEST_F(PcscLibrary, ClosingAndDisposingStopPolling) {
     EXPECT_FALSE(stop());
     TearDown();
   }
+}
+
+TEST_F(PcscLibrary, PollingWithAStatusWaitThatDoesNotWait) {
+  Control<void (*)(int)>("standin_wait_blocks")(0);
+  OpenWithCard();
+  StartPolling();
+  EXPECT_EQ(Messages(3000, 1), std::vector<std::string>{"find"});
+  RemoveCard();
+  EXPECT_EQ(Messages(3000, 1), std::vector<std::string>{"loss"});
+  const unsigned before = Control<unsigned (*)(int)>("standin_calls")(kStatusChange);
+  EXPECT_TRUE(Messages(500).empty()) << "nothing new, nothing sent";
+  // A 50 ms pause between waits gives about ten in half a second; a spin gives thousands.
+  EXPECT_LT(Control<unsigned (*)(int)>("standin_calls")(kStatusChange) - before, 40u);
+  ASSERT_TRUE(stop());
 }
