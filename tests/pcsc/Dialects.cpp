@@ -159,7 +159,8 @@ std::string FaultNames() {
 }
 
 Bytes Atr(const Dialect& d) {
-  Bytes atr = ParseHex("3B8F8001804F0CA0000003060000000000");
+  // T0 = 8F: 15 historical bytes, 80 4F 0C A0 00 00 03 06 SS NN NN 00 00 00 00.
+  Bytes atr = ParseHex("3B8F8001804F0CA000000306" "00000000000000");
   atr[12] = d.standard;
   atr[13] = static_cast<uint8_t>(d.cardName >> 8);
   atr[14] = static_cast<uint8_t>(d.cardName);

@@ -50,9 +50,10 @@ int ExitCode(int status) {
 // Waits for the process at most the timeout; true when it has ended (status filled).
 bool Reap(int pid, Millis timeout, int& status) {
   const Clock::time_point end = Clock::now() + timeout;
+  // Short steps: a program whose output has ended is about to exit, and the benchmark times it.
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (Clock::now() >= end) return false;
-    std::this_thread::sleep_for(Millis(5));
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   return true;
 }

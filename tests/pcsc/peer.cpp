@@ -2,6 +2,7 @@
 //   pcsc-peer hold READER          connects exclusively, prints "held", keeps the reader until stdin ends
 //   pcsc-peer watch READER         a bare SCardGetStatusChange waiter: prints "present" / "empty" on each change
 //   pcsc-peer send READER APDU...  connects shared, prints each response APDU in hex, one per line
+//   pcsc-peer atr READER           connects shared, prints the card's ATR in hex
 // READER is a substring of the reader's name. Exit code 0, or 1 with the PC/SC error on stderr.
 #include <PCSC/winscard.h>
 #include <unistd.h>
@@ -35,10 +36,14 @@ LONG FindReader(SCARDCONTEXT context, const std::string& part, std::string& name
   return SCARD_E_UNKNOWN_READER;
 }
 
+LONG Connect(SCARDCONTEXT context, const std::string& reader, DWORD share, SCARDHANDLE& card, DWORD& protocol) {
+  return SCardConnect(context, reader.c_str(), share, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+}
+
 int Hold(SCARDCONTEXT context, const std::string& reader) {
   SCARDHANDLE card;
   DWORD protocol;
-  const LONG rc = SCardConnect(context, reader.c_str(), SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+  const LONG rc = Connect(context, reader, SCARD_SHARE_EXCLUSIVE, card, protocol);
   if (rc != SCARD_S_SUCCESS) return Fail("SCardConnect", rc);
   std::printf("held\n");
   std::fflush(stdout);
@@ -70,10 +75,22 @@ int Watch(SCARDCONTEXT context, const std::string& reader) {
   }
 }
 
+int Atr(SCARDCONTEXT context, const std::string& reader) {
+  SCARDHANDLE card;
+  DWORD protocol, state, nameSize = 0, size = MAX_ATR_SIZE;
+  LONG rc = Connect(context, reader, SCARD_SHARE_SHARED, card, protocol);
+  if (rc != SCARD_S_SUCCESS) return Fail("SCardConnect", rc);
+  unsigned char atr[MAX_ATR_SIZE];
+  rc = SCardStatus(card, nullptr, &nameSize, &state, &protocol, atr, &size);
+  if (rc == SCARD_S_SUCCESS) std::printf("%s\n", Hex(Bytes(atr, atr + size)).c_str());
+  SCardDisconnect(card, SCARD_LEAVE_CARD);
+  return rc == SCARD_S_SUCCESS ? 0 : Fail("SCardStatus", rc);
+}
+
 int Send(SCARDCONTEXT context, const std::string& reader, char** apdus, int count) {
   SCARDHANDLE card;
   DWORD protocol;
-  LONG rc = SCardConnect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+  LONG rc = Connect(context, reader, SCARD_SHARE_SHARED, card, protocol);
   if (rc != SCARD_S_SUCCESS) return Fail("SCardConnect", rc);
   const SCARD_IO_REQUEST* pci = protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
   for (int i = 0; i < count && rc == SCARD_S_SUCCESS; ++i) {
@@ -91,7 +108,7 @@ int Send(SCARDCONTEXT context, const std::string& reader, char** apdus, int coun
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: pcsc-peer hold|watch|send READER [APDU...]\n");
+    std::fprintf(stderr, "usage: pcsc-peer hold|watch|send|atr READER [APDU...]\n");
     return 2;
   }
   const std::string verb = argv[1];
@@ -104,6 +121,7 @@ int main(int argc, char** argv) {
              : verb == "hold"      ? Hold(context, reader)
              : verb == "watch"     ? Watch(context, reader)
              : verb == "send"      ? Send(context, reader, argv + 3, argc - 3)
+             : verb == "atr"       ? Atr(context, reader)
                                    : 2;
   SCardReleaseContext(context);
   return code;

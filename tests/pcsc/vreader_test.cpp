@@ -1,6 +1,7 @@
 // The virtual reader through the real pcscd: what a plain PC/SC client sends and gets back from
 // each dialect, card and fault, byte for byte, and what the control channel does to the card.
 #include "PcscFixture.h"
+#include "Dialects.h"
 #include "VirtualCard.h"
 
 namespace {
@@ -92,7 +93,49 @@ TEST_P(VirtualReaderExchange, AnswersAPlainClient) {
 INSTANTIATE_TEST_SUITE_P(Dialects, VirtualReaderExchange, ::testing::ValuesIn(kExchanges),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The ATR that tells the reader family: the storage-card ATR with standard 11 / name 00 3B, or
+// 03 / F0 11 on PN53x readers, and its check byte.
+struct AtrCase {
+  std::string dialect, atr;
+};
+
+void PrintTo(const AtrCase& c, std::ostream* os) { *os << c.dialect; }
+
+class VirtualReaderAtr : public PcscTest, public ::testing::WithParamInterface<AtrCase> {};
+
+TEST_P(VirtualReaderAtr, TellsTheReaderFamily) {
+  auto reader = Place(GetParam().dialect, "standard");
+  const Finished f = RunProgram({PeerPath(), "atr", ReaderName(0)}, Millis(10000));
+  EXPECT_EQ(f.code, 0) << f.err;
+  EXPECT_EQ(f.out, GetParam().atr + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, VirtualReaderAtr,
+                         ::testing::Values(AtrCase{"transparent", "3B8F8001804F0CA00000030611003B0000000042"},
+                                           AtrCase{"pn53x", "3B8F8001804F0CA00000030603F011000000008A"},
+                                           AtrCase{"bare", "3B8F8001804F0CA00000030603F011000000008A"},
+                                           AtrCase{"ident", "3B8F8001804F0CA00000030611003B0000000042"}),
+                         [](const auto& i) { return i.param.dialect; });
+
 using VirtualReaderControl = PcscTest;
+
+// Dialect and fault change under a running reader: the fault at once, the dialect with the next card.
+TEST_F(VirtualReaderControl, DialectAndFaultChangeWhileRunning) {
+  auto reader = Place("transparent", "standard");
+  const auto send = [](const std::string& apdu) { return RunProgram({PeerPath(), "send", ReaderName(0), apdu}, Millis(10000)).out; };
+  EXPECT_EQ(reader->Do("dialect pn53x"), "ok");
+  EXPECT_EQ(send("FFCA010000"), kPmm + "9000\n");
+  EXPECT_EQ(reader->Do("replace standard"), "ok");
+  ASSERT_TRUE(WaitCard(ReaderName(0), true, Millis(5000)));
+  EXPECT_EQ(send("FFCA010000"), "6A81\n");
+  EXPECT_EQ(reader->Do("fault short-id"), "ok");
+  EXPECT_EQ(send("FFCA000000"), "012E4C8A1B" "9000\n");
+  EXPECT_EQ(reader->Do("fault none"), "ok");
+  EXPECT_EQ(send("FFCA000000"), kIdm + "9000\n");
+  EXPECT_EQ(reader->Do("fault sometimes"), "error faults: " + FaultNames());
+  EXPECT_EQ(reader->Do("fault truncated@never").substr(0, 13), "error faults:");
+  EXPECT_EQ(reader->Do("dialect chatty").substr(0, 15), "error dialects:");
+}
 
 // A card leaving in the middle of a block read: through vpcd the client gets an empty answer
 // (no status word at all), then pcscd sees no card.
