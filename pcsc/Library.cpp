@@ -12,6 +12,7 @@
 #include "Reader.h"
 #include "Watcher.h"
 #include "felica/LibraryExports.h"
+#include "felica/LibraryThread.h"
 
 namespace {
 
@@ -110,23 +111,11 @@ void Send(Poller& poller, UINT message) {
   SendMessageTimeoutA(poller.window, message, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result);
 }
 
-DWORD WINAPI PollerMain(void* argument) {
-  HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&PollerMain), &self);
-  {
-    std::unique_ptr<std::shared_ptr<Poller>> owned(static_cast<std::shared_ptr<Poller>*>(argument));
-    Poller& poller = **owned;
-    try {
-      WatchEvents events;
-      events.found = [&poller](const Idm&) { Send(poller, poller.findMessage); };
-      events.lost = [&poller] { Send(poller, poller.lossMessage); };
-      Watch(Pcsc(), poller.options, poller.stopper, events);
-    } catch (...) {
-    }
-  }
-  // The thread holds its own reference to the library, so an early FreeLibrary cannot unmap it.
-  FreeLibraryAndExitThread(self, 0);
+void RunPoller(Poller& poller) {
+  WatchEvents events;
+  events.found = [&poller](const Idm&) { Send(poller, poller.findMessage); };
+  events.lost = [&poller] { Send(poller, poller.lossMessage); };
+  Watch(Pcsc(), poller.options, poller.stopper, events);
 }
 
 ErrorPair StartPoller(State& s, uint16_t systemCode) {
@@ -136,16 +125,9 @@ ErrorPair StartPoller(State& s, uint16_t systemCode) {
   poller->window = s.window;
   poller->findMessage = s.findMessage;
   poller->lossMessage = s.lossMessage;
-  HMODULE self;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&PollerMain), &self))
+  poller->thread = StartLibraryThread<Poller, RunPoller>(poller);
+  if (!poller->thread)
     return kNoThread;
-  auto* argument = new std::shared_ptr<Poller>(poller);
-  poller->thread = CreateThread(nullptr, 0, PollerMain, argument, 0, nullptr);
-  if (!poller->thread) {
-    delete argument;
-    FreeLibrary(self);
-    return kNoThread;
-  }
   s.poller = std::move(poller);
   return kOk;
 }
@@ -155,18 +137,7 @@ void StopPoller(std::shared_ptr<Poller> poller) {
   if (!poller)
     return;
   poller->stopper.Stop();
-  // Keep taking messages sent to this thread while waiting, or a send in flight and this wait
-  // would wait for each other.
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const DWORD spent = GetTickCount() - start;
-    const DWORD left = spent < kJoinTimeoutMs ? kJoinTimeoutMs - spent : 0;
-    const DWORD r = MsgWaitForMultipleObjects(1, &poller->thread, FALSE, left, QS_SENDMESSAGE);
-    if (r != WAIT_OBJECT_0 + 1 || left == 0)
-      return;
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  JoinTakingSentMessages(poller->thread, kJoinTimeoutMs);
 }
 
 std::shared_ptr<Poller> TakePoller(State& s) {

@@ -2,6 +2,8 @@
 // registered card messages, one per arrival and one per departure.
 #include "Simulator.h"
 
+#include "felica/LibraryThread.h"
+
 namespace sim {
 
 struct Poller {
@@ -61,21 +63,6 @@ void Watch(Poller& poller) {
   }
 }
 
-DWORD WINAPI PollerMain(void* arg) {
-  HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&PollerMain), &self);
-  {
-    std::unique_ptr<std::shared_ptr<Poller>> poller(static_cast<std::shared_ptr<Poller>*>(arg));
-    try {
-      Watch(**poller);
-    } catch (...) {
-    }
-  }
-  // The thread holds its own reference to the library, so an early FreeLibrary cannot unmap it.
-  FreeLibraryAndExitThread(self, 0);
-}
-
 } // namespace
 
 bool StartPoller(State& state, uint8_t systemHigh, uint8_t systemLow) {
@@ -85,16 +72,9 @@ bool StartPoller(State& state, uint8_t systemHigh, uint8_t systemLow) {
   poller->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!poller->wake)
     return false;
-  HMODULE self;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&PollerMain), &self))
+  poller->thread = FelicaAPI::Library::StartLibraryThread<Poller, Watch>(poller);
+  if (!poller->thread)
     return false;
-  auto* arg = new std::shared_ptr<Poller>(poller);
-  poller->thread = CreateThread(nullptr, 0, PollerMain, arg, 0, nullptr);
-  if (!poller->thread) {
-    delete arg;
-    FreeLibrary(self);
-    return false;
-  }
   state.poller = std::move(poller);
   return true;
 }
@@ -113,18 +93,7 @@ std::shared_ptr<Poller> DetachPoller(State& state) {
 void JoinPoller(const std::shared_ptr<Poller>& poller) {
   if (!poller)
     return;
-  // The thread may be inside a send to a window of this very thread: keep taking sent
-  // messages while waiting, or neither side could go on.
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const DWORD spent = GetTickCount() - start;
-    const DWORD left = spent < kJoinTimeoutMs ? kJoinTimeoutMs - spent : 0;
-    const DWORD r = MsgWaitForMultipleObjects(1, &poller->thread, FALSE, left, QS_SENDMESSAGE);
-    if (r != WAIT_OBJECT_0 + 1 || left == 0)
-      return;
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  FelicaAPI::Library::JoinTakingSentMessages(poller->thread, kJoinTimeoutMs);
 }
 
 void NotifyReaderChanged(State& state) {
