@@ -112,31 +112,35 @@ bool ParseArguments(int argc, char** argv, Options& options) {
   return options.command == "list" || options.command == "read" || options.command == "watch";
 }
 
-// The service's context for one command.
+// The service's context and its readers, for one command.
 class Service {
 public:
-  explicit Service(const Table& table) : table_(table) { rc_ = table.establishContext(&context_); }
+  explicit Service(const Table& table) : table_(table) {
+    rc_ = table.establishContext(&context_);
+    // Without a context there is no service to speak of (Windows stops it without readers).
+    failure_ = rc_ == kSuccess ? ListReaders(table, context_, readers_) : Fault::NoService;
+  }
   ~Service() {
     if (rc_ == kSuccess)
       table_.releaseContext(context_);
   }
-  // Without a context there is no service to speak of (Windows stops it without readers).
-  Fault Failure() const { return rc_ == kSuccess ? Fault::None : Fault::NoService; }
+  Fault Failure() const { return failure_; }
   Context context() const { return context_; }
+  const std::vector<ReaderInfo>& readers() const { return readers_; }
 
 private:
   const Table& table_;
   Context context_ = 0;
   uint32_t rc_;
+  Fault failure_;
+  std::vector<ReaderInfo> readers_;
 };
 
 int List(const Table& table, const Options& options) {
   Service service(table);
   if (service.Failure() != Fault::None)
     return Fail(Operation::Open, service.Failure());
-  std::vector<ReaderInfo> readers;
-  if (Fault fault = ListReaders(table, service.context(), readers); fault != Fault::None)
-    return Fail(Operation::Open, fault);
+  const std::vector<ReaderInfo>& readers = service.readers();
   bool any = false;
   for (const ReaderInfo& reader : readers) {
     if (!options.pin.empty() && reader.name.find(options.pin) == std::string::npos)
@@ -158,9 +162,7 @@ int Read(const Table& table, const Options& options) {
   Service service(table);
   if (service.Failure() != Fault::None)
     return Fail(Operation::Open, service.Failure());
-  std::vector<ReaderInfo> readers;
-  if (Fault fault = ListReaders(table, service.context(), readers); fault != Fault::None)
-    return Fail(Operation::Open, fault);
+  const std::vector<ReaderInfo>& readers = service.readers();
   const int chosen = ChooseReader(readers, options.pin);
   if (chosen < 0)
     return Fail(Operation::Open, Fault::NoReader);
