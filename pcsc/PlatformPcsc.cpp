@@ -59,7 +59,7 @@ uint32_t List(Context context, std::vector<std::string>* readers) {
     if (rc != kSuccess)
       return rc;
     readers->clear();
-    for (const char* name = names.data(); *name && name < names.data() + names.size(); name += std::strlen(name) + 1)
+    for (const char* name = names.data(); name < names.data() + names.size() && *name; name += std::strlen(name) + 1)
       readers->emplace_back(name);
     return kSuccess;
   }
