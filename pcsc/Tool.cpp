@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,9 @@ constexpr const char kUsage[] =
     "usage: varnelo-reader list [--reader SUBSTRING]\n"
     "       varnelo-reader read [--felica-number] [--reader SUBSTRING]\n"
     "       varnelo-reader watch [--reader SUBSTRING]\n"
+#ifdef _WIN32
+    "       varnelo-reader library\n"
+#endif
     "Without --reader, the reader named by the environment variable VARNELO_READER (a part of its\n"
     "name), else the usual choice: a reader with a FeliCa card, then one with a contactless card,\n"
     "then the first reader. Exit status 0 only when everything asked for was read.\n";
@@ -109,7 +113,11 @@ bool ParseArguments(int argc, char** argv, Options& options) {
   }
   if (options.felicaNumber && options.command != "read")
     return false;
-  return options.command == "list" || options.command == "read" || options.command == "watch";
+  return options.command == "list" || options.command == "read" || options.command == "watch"
+#ifdef _WIN32
+         || options.command == "library"
+#endif
+      ;
 }
 
 // The service's context and its readers, for one command.
@@ -244,6 +252,84 @@ int WatchCards(const Table& table, const Options& options) {
   return kExitOk;
 }
 
+
+#ifdef _WIN32
+// The felica_for_vb.dll that varnelo.exe beside this tool would load, in its own order
+// (felica/Library.cpp): its folder, the system folders, then PATH; never the current directory.
+std::wstring FindReaderLibrary() {
+  std::vector<std::wstring> folders;
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    const std::wstring self(buffer, length);
+    folders.push_back(self.substr(0, self.find_last_of(L'\\')));
+  }
+  if (const UINT n = GetSystemDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH)
+    folders.push_back(buffer);
+  if (const UINT n = GetWindowsDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH) {
+    folders.push_back(std::wstring(buffer) + L"\\System");
+    folders.push_back(buffer);
+  }
+  std::wstring path(GetEnvironmentVariableW(L"PATH", nullptr, 0), L'\0');
+  path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find(L';', start);
+    if (end == std::wstring::npos)
+      end = path.size();
+    std::wstring folder = path.substr(start, end - start);
+    std::erase(folder, L'"');
+    if (!folder.empty())
+      folders.push_back(folder);
+    start = end + 1;
+  }
+  for (std::wstring folder : folders) {
+    if (!folder.empty() && folder.back() == L'\\')
+      folder.pop_back();
+    const std::wstring candidate = folder + L"\\felica_for_vb.dll";
+    const DWORD attributes = GetFileAttributesW(candidate.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return candidate;
+  }
+  return {};
+}
+
+// A value of the file's version information in its first language, or empty.
+std::wstring VersionValue(const std::vector<char>& info, const wchar_t* name) {
+  struct Translation {
+    WORD language, codePage;
+  }* translation = nullptr;
+  UINT size = 0;
+  if (info.empty() || !VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
+                                      reinterpret_cast<void**>(&translation), &size) || size < sizeof *translation)
+    return {};
+  wchar_t query[96];
+  swprintf(query, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language, translation->codePage, name);
+  wchar_t* value = nullptr;
+  if (!VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&value), &size) || size == 0)
+    return {};
+  return std::wstring(value, wcsnlen(value, size));
+}
+
+int Library() {
+  const std::wstring path = FindReaderLibrary();
+  if (path.empty()) {
+    Line("library=none");
+    return kExitFailed;
+  }
+  DWORD ignored = 0;
+  std::vector<char> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+  if (!info.empty() && !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()))
+    info.clear();
+  // Ours says so in its version information; another maker's library of the same name does not.
+  const bool ours = VersionValue(info, L"ProductName") == L"Varnelo" &&
+                    VersionValue(info, L"OriginalFilename") == L"felica_for_vb.dll";
+  const std::wstring version = VersionValue(info, L"FileVersion");
+  Line("library=" + Utf8(path) + " ours=" + (ours ? "yes" : "no") +
+       " version=" + (version.empty() ? std::string("none") : Utf8(version)));
+  return kExitOk;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -261,6 +347,10 @@ int main(int argc, char** argv) {
   static const UINT consoleCodePage = GetConsoleOutputCP();
   SetConsoleOutputCP(CP_UTF8);
   std::atexit([] { SetConsoleOutputCP(consoleCodePage); });
+#endif
+#ifdef _WIN32
+  if (options.command == "library")
+    return Library();
 #endif
   if (const char* trace = std::getenv("VARNELO_READER_TRACE"); trace && *trace == '1')
     GetTraffic().trace = TraceCommand;
