@@ -233,4 +233,181 @@ TEST(ReaderTool, SaysWhichReaderLibraryVarneloWouldLoadAndWhetherItIsOurs) {
   }
 }
 
+// The tool speaks the user's language, as this test does: ctest runs these cases once in English
+// and once in Japanese (LC_ALL, which Wine turns into the UI language of the whole run).
+bool Japanese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE; }
+
+struct Said {
+  const char* english;
+  const char* japanese;
+  const char* text() const { return Japanese() ? japanese : english; }
+};
+
+// Redirected to a file, the tool writes UTF-8 with CR LF; values to standard output, problems
+// to standard error, the problem named.
+TEST(ReaderTool, WritesUtf8ToFilesInTheUsersLanguage) {
+  struct Case {
+    const wchar_t* arguments;
+    DWORD exitCode;
+    Said outStarts; // empty: nothing on standard output
+    Said err;
+  };
+  const Said help{"varnelo-reader: checks a FeliCa reader over PC/SC", "varnelo-reader: FeliCa リーダーを PC/SC で調べます。"};
+  const Case cases[] = {
+      {L"--help", 0, help, {"", ""}},
+      {L"/?", 0, help, {"", ""}},
+      {L"-h", 0, help, {"", ""}},
+      {L"lst", 2, {"", ""},
+       {"varnelo-reader: unknown command: lst\r\nSee varnelo-reader --help.\r\n",
+        "varnelo-reader: 不明なコマンドです: lst\r\nvarnelo-reader --help で使い方を表示します。\r\n"}},
+      {L"list --bogus", 2, {"", ""},
+       {"varnelo-reader: unknown option: --bogus\r\nSee varnelo-reader --help.\r\n",
+        "varnelo-reader: 不明なオプションです: --bogus\r\nvarnelo-reader --help で使い方を表示します。\r\n"}},
+      {L"--reader x", 2, {"", ""},
+       {"varnelo-reader: no command given.\r\nSee varnelo-reader --help.\r\n",
+        "varnelo-reader: コマンドを指定してください。\r\nvarnelo-reader --help で使い方を表示します。\r\n"}},
+  };
+  Folder current(L"current");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.arguments));
+    const ToolRun run = RunTool(WindowsPath(READER_EXE), c.arguments, current.path());
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    const std::string outStarts = c.outStarts.text();
+    EXPECT_EQ(run.out.substr(0, outStarts.size()), outStarts);
+    if (outStarts.empty()) {
+      EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(run.err, c.err.text());
+    // Every line ends in CR LF.
+    for (size_t at = run.out.find('\n'); at != std::string::npos; at = run.out.find('\n', at + 1))
+      EXPECT_TRUE(at > 0 && run.out[at - 1] == '\r') << run.out;
+  }
+}
+
+// The screen buffer's lines, trailing blanks dropped, up to the last non-empty one.
+std::vector<std::wstring> ScreenLines(HANDLE screen) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  std::vector<std::wstring> lines;
+  if (!GetConsoleScreenBufferInfo(screen, &info))
+    return lines;
+  for (SHORT y = 0; y <= info.dwCursorPosition.Y && y < info.dwSize.Y; ++y) {
+    std::wstring line(static_cast<size_t>(info.dwSize.X), L' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(screen, line.data(), static_cast<DWORD>(line.size()), COORD{0, y}, &read);
+    line.resize(read);
+    while (!line.empty() && line.back() == L' ')
+      line.pop_back();
+    lines.push_back(line);
+  }
+  while (!lines.empty() && lines.back().empty())
+    lines.pop_back();
+  return lines;
+}
+
+// On a console, the tool writes characters, not bytes: Japanese reaches the screen as it is,
+// whatever the console's code page.
+TEST(ReaderTool, WritesJapaneseToAConsoleWhateverItsCodePage) {
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(screen, INVALID_HANDLE_VALUE);
+  Folder current(L"current");
+  for (UINT codePage : {932u, 437u, 65001u}) {
+    SCOPED_TRACE(codePage);
+    SetConsoleOutputCP(codePage);
+    const COORD origin{0, 0};
+    DWORD written = 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    GetConsoleScreenBufferInfo(screen, &info);
+    FillConsoleOutputCharacterW(screen, L' ', static_cast<DWORD>(info.dwSize.X * info.dwSize.Y), origin, &written);
+    SetConsoleCursorPosition(screen, origin);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = screen;
+    startup.hStdError = screen;
+    PROCESS_INFORMATION process{};
+    const std::wstring exe = WindowsPath(READER_EXE);
+    std::wstring command = L"\"" + exe + L"\" lst";
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               current.path().c_str(), &startup, &process));
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
+      TerminateProcess(process.hProcess, 258);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const std::vector<std::wstring> expected =
+        Japanese() ? std::vector<std::wstring>{L"varnelo-reader: 不明なコマンドです: lst",
+                                               L"varnelo-reader --help で使い方を表示します。"}
+                   : std::vector<std::wstring>{L"varnelo-reader: unknown command: lst", L"See varnelo-reader --help."};
+    EXPECT_EQ(ScreenLines(screen), expected);
+  }
+  CloseHandle(screen);
+  FreeConsole();
+}
+
+// Double-clicked, the tool has a console of its own, which closes with it: it shows the readers
+// (here the error of a machine without PC/SC readers) and waits for a key.
+TEST(ReaderTool, OnAConsoleOfItsOwnShowsTheReadersAndWaitsForAKey) {
+  FreeConsole();
+  Folder current(L"current");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  const std::wstring exe = WindowsPath(READER_EXE);
+  std::wstring command = L"\"" + exe + L"\"";
+  ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                             current.path().c_str(), &startup, &process));
+  std::vector<std::wstring> lines;
+  bool attached = false, waiting = false;
+  // The tool counts the processes on its console once, at its start: attach after it has.
+  for (int i = 0; i < 200 && !waiting; ++i) {
+    Sleep(50);
+    if (!attached)
+      attached = AttachConsole(process.dwProcessId) != FALSE;
+    if (!attached)
+      continue;
+    HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    lines = ScreenLines(screen);
+    CloseHandle(screen);
+    waiting = !lines.empty() && lines.back() == (Japanese() ? L"何かキーを押すとこのウィンドウを閉じます。"
+                                                            : L"Press any key to close this window.");
+  }
+  const bool stillRunning = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+  if (attached) {
+    HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    INPUT_RECORD key{};
+    key.EventType = KEY_EVENT;
+    key.Event.KeyEvent.bKeyDown = TRUE;
+    key.Event.KeyEvent.wRepeatCount = 1;
+    key.Event.KeyEvent.wVirtualKeyCode = VK_SPACE;
+    key.Event.KeyEvent.uChar.UnicodeChar = L' ';
+    DWORD written = 0;
+    WriteConsoleInputW(input, &key, 1, &written);
+    CloseHandle(input);
+  }
+  const DWORD ended = WaitForSingleObject(process.hProcess, 10000);
+  if (ended != WAIT_OBJECT_0)
+    TerminateProcess(process.hProcess, 258);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  FreeConsole();
+
+  std::string shown;
+  for (const std::wstring& line : lines)
+    shown += Utf8(line) + "\n";
+  ASSERT_TRUE(waiting) << shown;
+  EXPECT_TRUE(stillRunning);
+  EXPECT_EQ(ended, WAIT_OBJECT_0);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0].substr(0, 16), L"FeliCaErrorType=");
+  EXPECT_EQ(exitCode, 1u);
+}
+
 } // namespace
