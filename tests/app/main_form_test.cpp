@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "MainFormText.h"
 #include "bridge/CardEventBridge.h"
 #include "form_driver.h"
 #include "sim_control.h"
@@ -961,4 +962,79 @@ TEST_F(MainFormTest, TheIdmFieldIsNamedByItsLabelForScreenReaders) {
   EXPECT_EQ(std::wstring(name ? name : L"(none)"), L"取得");
   SysFreeString(name);
   object->Release();
+}
+
+namespace {
+
+// The guide as the release ships it (UTF-8, LF in the sources).
+std::wstring GuideText() {
+  std::wstring text;
+  HANDLE file = CreateFileA(GUIDE_PATH, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  std::string bytes(1 << 16, '\0');
+  DWORD got = 0;
+  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(file);
+  bytes.resize(got);
+  text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(got), nullptr, 0)));
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(got), text.data(), static_cast<int>(text.size()));
+  return text;
+}
+
+std::vector<std::wstring> Lines(const std::wstring& text) {
+  std::vector<std::wstring> lines;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find(L'\n', at);
+    if (end == std::wstring::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
+} // namespace
+
+// The guide shows a dialog as the program shows it: its example is the box of a start without a
+// reader, line for line, and each dialog it explains opens with the program's own first lines.
+TEST_F(MainFormTest, TheGuideShowsEachDialogAsTheProgramDoes) {
+  const std::vector<std::wstring> guide = Lines(GuideText());
+  ASSERT_GT(guide.size(), 100u) << GUIDE_PATH;
+
+  sim_attach_reader(0);
+  window_ = CreateMainForm(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE, false);
+  ASSERT_EQ(shownErrors.size(), 1u);
+  const std::vector<std::wstring> shown = Lines(shownErrors[0] + L"\r\n");
+  // The example: the indented block after the line that introduces it.
+  auto at = std::find_if(guide.begin(), guide.end(), [](const std::wstring& line) {
+    return line.find(L"例えば次のように表示されます") != std::wstring::npos;
+  });
+  ASSERT_NE(at, guide.end());
+  ASSERT_GE(guide.end() - at, static_cast<ptrdiff_t>(shown.size() + 1));
+  for (size_t i = 0; i < shown.size(); ++i) {
+    std::wstring line = shown[i];
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    EXPECT_EQ(at[static_cast<ptrdiff_t>(i + 2)], line.empty() ? L"" : L"  " + line) << "line " << i;
+  }
+
+  // The headings of the dialogs in their section: 「...」 from a line's start, continued on the
+  // next lines.
+  std::vector<std::wstring> headings;
+  auto section = std::find(guide.begin(), guide.end(), L"■ エラー メッセージと対処");
+  ASSERT_NE(section, guide.end());
+  for (auto line = section + 1; line != guide.end() && line->rfind(L"■", 0) != 0; ++line) {
+    if (line->rfind(L"「", 0) != 0) continue;
+    std::wstring heading = line->substr(1);
+    while (heading.find(L"」") == std::wstring::npos && line + 1 != guide.end()) {
+      std::wstring next = *++line;
+      next.erase(0, next.find_first_not_of(L' '));
+      heading += L"\r\n" + next;
+    }
+    headings.push_back(heading.substr(0, heading.find(L"」")));
+  }
+  const std::wstring Desc = L"D";
+  std::vector<std::wstring> firstLines;
+  for (int32_t number : {515, 513, 514, 53}) {
+    const std::wstring text = ErrorMessageText({number, number == 53 ? L"" : L"FelicaAPI", Desc}, L"");
+    firstLines.push_back(text.substr(0, text.find(L"\r\n\r\n")));
+  }
+  EXPECT_EQ(headings, firstLines);
 }
