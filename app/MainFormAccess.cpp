@@ -30,6 +30,8 @@ bool PutOnClipboard(HWND owner, const std::wstring& text) {
         GlobalUnlock(memory);
         done = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
       }
+      // The clipboard owns the memory only once SetClipboardData succeeded.
+      // cppcheck-suppress doubleFree
       if (!done) GlobalFree(memory);
     }
   }
