@@ -121,7 +121,8 @@ bool HandleMessage(MainForm& form, UINT message, WPARAM wParam, LPARAM lParam, L
   switch (message) {
   case WM_CREATE:
     form.Dpi = WindowDpi(form.Window);
-    if (!CreateControls(form, reinterpret_cast<CREATESTRUCTW*>(lParam)->hInstance) || !SubclassEventBox(form)) {
+    if (!CreateControls(form, reinterpret_cast<CREATESTRUCTW*>(lParam)->hInstance) || !SubclassEventBox(form) ||
+        !NameIdmField(form)) {
       result = -1;
       return true;
     }

@@ -48,6 +48,13 @@ struct MainForm {
 HWND CreateMainForm(HINSTANCE instance, int showCommand, bool endProgramOnClose);
 MainForm* MainFormOf(HWND window);
 
+// The message loop's step before dispatching: Ctrl+C anywhere in the window copies the shown IDm
+// (unless a field has text selected), then the dialog manager's keys. True when handled.
+bool TranslateMainFormMessage(HWND window, MSG& message);
+bool CopyIdmOnCtrlC(HWND window, const MSG& message);
+// Gives the IDm field its label's name for screen readers.
+bool NameIdmField(MainForm& form);
+
 // Pumps every pending message of this thread; a WM_QUIT met on the way is posted again.
 void DoEvents();
 

@@ -14,7 +14,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (!IsDialogMessageW(window, &message)) {
+    if (!TranslateMainFormMessage(window, message)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }

@@ -2,15 +2,19 @@
 // reader library.
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "MainForm.h"
+#include "MainFormText.h"
 #include "bridge/CardEventBridge.h"
 #include "form_driver.h"
 #include "sim_control.h"
@@ -831,4 +835,206 @@ TEST_F(MainFormTest, AReadGivesTheFocusBackToTheReadButtonOnlyWhenNothingElseHol
     }
 
   }
+}
+
+namespace {
+
+std::wstring ClipboardText() {
+  std::wstring text = L"(nothing)";
+  if (!OpenClipboard(nullptr)) return L"(clipboard busy)";
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = chars;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+void SetClipboardText(const std::wstring& text) {
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+  std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  SetClipboardData(CF_UNICODETEXT, memory);
+  CloseClipboard();
+}
+
+void PressCtrlC() {
+  INPUT inputs[4]{};
+  const WORD keys[4] = {VK_CONTROL, 'C', 'C', VK_CONTROL};
+  for (int i = 0; i < 4; ++i) {
+    inputs[i].type = INPUT_KEYBOARD;
+    inputs[i].ki.wVk = keys[i];
+    inputs[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+  }
+  SendInput(4, inputs, sizeof(INPUT));
+}
+
+// The program's own loop: the window's translation step, then dispatch.
+void PumpAsTheProgram(HWND window, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < milliseconds) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (TranslateMainFormMessage(window, message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+} // namespace
+
+// After 取得 the focus is on the button, where Ctrl+C copied nothing: now it copies the IDm from
+// anywhere in the window, and a field with text selected still copies its selection.
+TEST_F(MainFormTest, CtrlCCopiesTheShownIdmWhereverTheFocusIsUnlessTextIsSelected) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  struct Case {
+    const char* name;
+    HWND MainForm::*focus;
+    int selectFrom, selectTo; // in the focused field; equal: nothing selected
+    bool card;
+    const wchar_t* copied;
+  };
+  const Case cases[] = {
+      {"the read button, after a read", &MainForm::BtnPoll, 0, 0, true, L"0123456789ABCDEF"},
+      {"the IDm field", &MainForm::TxtIDm, 0, 0, true, L"0123456789ABCDEF"},
+      {"the status text", &MainForm::TxtMsg, 0, 0, true, L"0123456789ABCDEF"},
+      {"a part of the IDm selected", &MainForm::TxtIDm, 2, 6, true, L"2345"},
+      {"a part of the status text selected", &MainForm::TxtMsg, 0, 4, true, L"カードを"},
+      {"no IDm shown", &MainForm::BtnPoll, 0, 0, false, L"before"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    if (test.card) {
+      PlaceTestCard();
+    } else {
+      sim_remove_card();
+    }
+    Click(form->BtnPoll);
+    ASSERT_EQ(Text(form->TxtIDm), test.card ? L"0123456789ABCDEF" : L"");
+    ASSERT_TRUE(MakeForeground(window_, window_));
+    HWND focus = form->*test.focus;
+    SetFocus(focus);
+    ASSERT_EQ(GetFocus(), focus);
+    SendMessageW(focus, EM_SETSEL, test.selectFrom, test.selectTo);
+    SetClipboardText(L"before");
+    PressCtrlC();
+    PumpAsTheProgram(window_, 300);
+    EXPECT_EQ(ClipboardText(), test.copied);
+  }
+}
+
+// A screen reader asks the field's accessible object for its name: the label's words, while the
+// value stays the IDm shown.
+TEST_F(MainFormTest, TheIdmFieldIsNamedByItsLabelForScreenReaders) {
+  MainForm* form = Open();
+  ASSERT_NE(form, nullptr);
+  PlaceTestCard();
+  Click(form->BtnPoll);
+  IAccessible* object = nullptr;
+  ASSERT_EQ(AccessibleObjectFromWindow(form->TxtIDm, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&object)),
+            S_OK);
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr, value = nullptr;
+  EXPECT_EQ(object->get_accName(self, &name), S_OK);
+  EXPECT_EQ(std::wstring(name ? name : L"(none)"), L"IDm");
+  EXPECT_EQ(object->get_accValue(self, &value), S_OK);
+  EXPECT_EQ(std::wstring(value ? value : L"(none)"), L"0123456789ABCDEF");
+  VARIANT role{};
+  EXPECT_EQ(object->get_accRole(self, &role), S_OK);
+  EXPECT_EQ(role.lVal, ROLE_SYSTEM_TEXT);
+  SysFreeString(name);
+  SysFreeString(value);
+  object->Release();
+  // Another control keeps its standard name.
+  ASSERT_EQ(AccessibleObjectFromWindow(form->BtnPoll, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&object)),
+            S_OK);
+  name = nullptr;
+  EXPECT_EQ(object->get_accName(self, &name), S_OK);
+  EXPECT_EQ(std::wstring(name ? name : L"(none)"), L"取得");
+  SysFreeString(name);
+  object->Release();
+}
+
+namespace {
+
+// The guide as the release ships it (UTF-8, LF in the sources).
+std::wstring GuideText() {
+  std::wstring text;
+  HANDLE file = CreateFileA(GUIDE_PATH, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  std::string bytes(1 << 16, '\0');
+  DWORD got = 0;
+  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(file);
+  bytes.resize(got);
+  text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(got), nullptr, 0)));
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(got), text.data(), static_cast<int>(text.size()));
+  return text;
+}
+
+std::vector<std::wstring> Lines(const std::wstring& text) {
+  std::vector<std::wstring> lines;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find(L'\n', at);
+    if (end == std::wstring::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
+} // namespace
+
+// The guide shows a dialog as the program shows it: its example is the box of a start without a
+// reader, line for line, and each dialog it explains opens with the program's own first lines.
+TEST_F(MainFormTest, TheGuideShowsEachDialogAsTheProgramDoes) {
+  const std::vector<std::wstring> guide = Lines(GuideText());
+  ASSERT_GT(guide.size(), 100u) << GUIDE_PATH;
+
+  sim_attach_reader(0);
+  window_ = CreateMainForm(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE, false);
+  ASSERT_EQ(shownErrors.size(), 1u);
+  const std::vector<std::wstring> shown = Lines(shownErrors[0] + L"\r\n");
+  // The example: the indented block after the line that introduces it.
+  auto at = std::find_if(guide.begin(), guide.end(), [](const std::wstring& line) {
+    return line.find(L"例えば次のように表示されます") != std::wstring::npos;
+  });
+  ASSERT_NE(at, guide.end());
+  ASSERT_GE(guide.end() - at, static_cast<ptrdiff_t>(shown.size() + 1));
+  for (size_t i = 0; i < shown.size(); ++i) {
+    std::wstring line = shown[i];
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    EXPECT_EQ(at[static_cast<ptrdiff_t>(i + 2)], line.empty() ? L"" : L"  " + line) << "line " << i;
+  }
+
+  // The headings of the dialogs in their section: 「...」 from a line's start, continued on the
+  // next lines.
+  std::vector<std::wstring> headings;
+  auto section = std::find(guide.begin(), guide.end(), L"■ エラー メッセージと対処");
+  ASSERT_NE(section, guide.end());
+  for (auto line = section + 1; line != guide.end() && line->rfind(L"■", 0) != 0; ++line) {
+    if (line->rfind(L"「", 0) != 0) continue;
+    std::wstring heading = line->substr(1);
+    while (heading.find(L"」") == std::wstring::npos && line + 1 != guide.end()) {
+      std::wstring next = *++line;
+      next.erase(0, next.find_first_not_of(L' '));
+      heading += L"\r\n" + next;
+    }
+    headings.push_back(heading.substr(0, heading.find(L"」")));
+  }
+  const std::wstring Desc = L"D";
+  std::vector<std::wstring> firstLines;
+  for (int32_t number : {515, 513, 514, 53}) {
+    const std::wstring text = ErrorMessageText({number, number == 53 ? L"" : L"FelicaAPI", Desc}, L"");
+    firstLines.push_back(text.substr(0, text.find(L"\r\n\r\n")));
+  }
+  EXPECT_EQ(headings, firstLines);
 }

@@ -76,16 +76,28 @@ TEST(VarneloProgram, CarriesTheProjectVersionItsIconAndAManifest) {
 
   HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(image, nullptr);
-  // The icon group's one entry: 32 x 32, 16 colours, 4 bits per pixel.
+  // The icon group: the 32 x 32 image in 16 colours (4 bits per pixel), and true-colour images of
+  // 16, 24, 32, 48 and 256 pixels (256 is stored as 0), each of which loads.
   HRSRC group = FindResourceW(image, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
   ASSERT_NE(group, nullptr);
   const auto* directory = static_cast<const BYTE*>(LockResource(LoadResource(image, group)));
   ASSERT_NE(directory, nullptr);
-  EXPECT_EQ(directory[4], 1); // entries
-  EXPECT_EQ(directory[6], 32);
-  EXPECT_EQ(directory[7], 32);
-  EXPECT_EQ(directory[8], 16);
-  EXPECT_EQ(directory[12], 4); // bits per pixel
+  std::vector<std::string> entries;
+  for (int i = 0; i < directory[4]; ++i) {
+    const BYTE* entry = directory + 6 + 14 * i; // width, height, colours, reserved, planes, bits, bytes, id
+    entries.push_back(std::to_string(entry[0]) + "x" + std::to_string(entry[1]) + "/" + std::to_string(entry[2]) + "/" +
+                      std::to_string(entry[6]));
+    const WORD id = static_cast<WORD>(entry[12] | entry[13] << 8);
+    HRSRC icon = FindResourceW(image, MAKEINTRESOURCEW(id), RT_ICON);
+    ASSERT_NE(icon, nullptr);
+    const int size = entry[0] == 0 ? 256 : entry[0];
+    HICON handle = CreateIconFromResourceEx(static_cast<BYTE*>(LockResource(LoadResource(image, icon))),
+                                            SizeofResource(image, icon), TRUE, 0x00030000, size, size, 0);
+    EXPECT_NE(handle, nullptr) << entries.back();
+    if (handle) DestroyIcon(handle);
+  }
+  EXPECT_EQ(entries, (std::vector<std::string>{"32x32/16/4", "16x16/0/32", "24x24/0/32", "32x32/0/32", "48x48/0/32",
+                                               "0x0/0/32"}));
 
   HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
   ASSERT_NE(manifest, nullptr);
