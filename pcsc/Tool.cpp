@@ -14,7 +14,9 @@
 #include <pthread.h>
 #endif
 
+#include "Arrivals.h"
 #include "Reader.h"
+#include "UserTexts.h"
 #include "Watcher.h"
 #include "felica/FelicaAPI.h"
 
@@ -29,7 +31,8 @@ constexpr int kExitUsage = 2;
 constexpr const char kUsage[] =
     "usage: varnelo-reader list [--reader SUBSTRING]\n"
     "       varnelo-reader read [--felica-number] [--reader SUBSTRING]\n"
-    "       varnelo-reader watch [--reader SUBSTRING]\n"
+    "       varnelo-reader watch [--csv FILE] [--beep] [--reader SUBSTRING]\n"
+    "       varnelo-reader type  [--then enter|tab|none] [--csv FILE] [--beep] [--reader SUBSTRING]\n"
     "Without --reader, the reader named by the environment variable VARNELO_READER (a part of its\n"
     "name), else the usual choice: a reader with a FeliCa card, then one with a contactless card,\n"
     "then the first reader. Exit status 0 only when everything asked for was read.\n";
@@ -91,16 +94,28 @@ struct Options {
   std::string command;
   std::string pin;
   bool felicaNumber = false;
+  ArrivalOptions arrivals;
 };
 
 bool ParseArguments(int argc, char** argv, Options& options) {
   options.pin = ReaderPinFromEnvironment();
+  bool thenGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--reader" && i + 1 < argc) {
       options.pin = argv[++i];
     } else if (argument == "--felica-number") {
       options.felicaNumber = true;
+    } else if (argument == "--csv" && i + 1 < argc) {
+      options.arrivals.csv = argv[++i];
+    } else if (argument == "--beep") {
+      options.arrivals.beep = true;
+    } else if (argument == "--then" && i + 1 < argc) {
+      const std::string then = argv[++i];
+      if (then != "enter" && then != "tab" && then != "none")
+        return false;
+      options.arrivals.then = then == "enter" ? ThenKey::Enter : then == "tab" ? ThenKey::Tab : ThenKey::None;
+      thenGiven = true;
     } else if (options.command.empty() && argument[0] != '-') {
       options.command = argument;
     } else {
@@ -109,7 +124,13 @@ bool ParseArguments(int argc, char** argv, Options& options) {
   }
   if (options.felicaNumber && options.command != "read")
     return false;
-  return options.command == "list" || options.command == "read" || options.command == "watch";
+  const bool watching = options.command == "watch" || options.command == "type";
+  if ((!options.arrivals.csv.empty() || options.arrivals.beep) && !watching)
+    return false;
+  if (thenGiven && options.command != "type")
+    return false;
+  options.arrivals.type = options.command == "type";
+  return options.command == "list" || options.command == "read" || watching;
 }
 
 // The service's context and its readers, for one command.
@@ -218,10 +239,16 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 int WatchCards(const Table& table, const Options& options) {
   // Lives as long as the process: a console handler may still run while it exits.
   static Stopper stopper(table);
+  Arrivals arrivals(options.arrivals);
+  if (!arrivals.Start())
+    return kExitFailed;
   WatchOptions watch;
   watch.pin = options.pin;
   WatchEvents events;
-  events.found = [](const Idm& idm) { Line("found IDm=" + Hex(idm)); };
+  events.found = [&arrivals](const Idm& idm) {
+    Line("found IDm=" + Hex(idm));
+    arrivals.Arrived(idm);
+  };
   events.lost = [] { Line("lost"); };
 #ifdef _WIN32
   gStopper = &stopper;
@@ -262,6 +289,10 @@ int main(int argc, char** argv) {
   SetConsoleOutputCP(CP_UTF8);
   std::atexit([] { SetConsoleOutputCP(consoleCodePage); });
 #endif
+  if (options.arrivals.type && !TypingAvailable()) {
+    Tell(UserText::TypingUnavailable);
+    return kExitFailed;
+  }
   if (const char* trace = std::getenv("VARNELO_READER_TRACE"); trace && *trace == '1')
     GetTraffic().trace = TraceCommand;
   const Table& table = PlatformTable();
