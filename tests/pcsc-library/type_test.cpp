@@ -202,6 +202,8 @@ struct Then {
   std::wstring text; // what the key leaves in a multi-line edit control
 };
 
+void PrintTo(const Then& then, std::ostream* os) { *os << then.name; }
+
 class TypeInto : public ::testing::TestWithParam<Then> {};
 
 TEST_P(TypeInto, EachArrivalOnceWithTheChosenKey) {
@@ -249,5 +251,136 @@ INSTANTIATE_TEST_SUITE_P(Then, TypeInto,
                          ::testing::Values(Then{"enter", "<Enter>", L"\r\n"}, Then{"tab", "<Tab>", L"\t"},
                                            Then{"none", "", L""}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The file as another program sees it while the tool may still write: shared for reading and writing.
+std::string ReadShared(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return "(cannot open: " + std::to_string(GetLastError()) + ")";
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
+  CloseHandle(file);
+  return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(text.substr(at, end - at));
+  if (at < text.size())
+    lines.push_back(text.substr(at) + "(no line end)");
+  return lines;
+}
+
+uint64_t UtcNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+}
+
+// The instant a "time" column names, in UTC file-time ticks, or 0 when it is not
+// YYYY-MM-DDTHH:MM:SS+HH:MM (or -HH:MM).
+uint64_t InstantOf(const std::string& time) {
+  SYSTEMTIME local{};
+  int year, month, day, hour, minute, second, offsetHours, offsetMinutes, used = 0;
+  char sign = 0;
+  if (time.size() != 25 || std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d%n", &year, &month, &day, &hour,
+                                       &minute, &second, &sign, &offsetHours, &offsetMinutes, &used) != 9 ||
+      used != 25 || (sign != '+' && sign != '-'))
+    return 0;
+  local.wYear = static_cast<WORD>(year);
+  local.wMonth = static_cast<WORD>(month);
+  local.wDay = static_cast<WORD>(day);
+  local.wHour = static_cast<WORD>(hour);
+  local.wMinute = static_cast<WORD>(minute);
+  local.wSecond = static_cast<WORD>(second);
+  FILETIME file;
+  if (!SystemTimeToFileTime(&local, &file))
+    return 0;
+  const int64_t offset = (sign == '-' ? -1 : 1) * (offsetHours * 60 + offsetMinutes) * 600000000LL;
+  return (static_cast<uint64_t>(file.dwHighDateTime) << 32 | file.dwLowDateTime) - offset;
+}
+
+struct CardStep {
+  const char* command;
+  std::vector<std::string> lines;
+};
+
+void Play(Tool& tool, const std::vector<CardStep>& steps) {
+  for (const CardStep& step : steps) {
+    tool.Send(step.command);
+    for (const std::string& line : step.lines)
+      EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), line) << step.command;
+  }
+}
+
+TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
+  // A console for the tool to share, so that Ctrl+C can reach it; before the window, which
+  // must have the foreground.
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole()) << GetLastError();
+  Target target; // for the typing of the first run
+  const std::wstring path = Here(L"cards-under-test.csv");
+  DeleteFileW(path.c_str());
+  const std::string found70 = std::string("found IDm=") + kIdm70, found71 = std::string("found IDm=") + kIdm71,
+                    found72 = std::string("found IDm=") + kIdm72;
+  const uint64_t start = UtcNow();
+  {
+    Tool tool(L"type --then none --csv \"" + path + L"\"");
+    ASSERT_TRUE(tool.started());
+    tool.Send("reader Test Reader 00 00");
+    Play(tool, {{"place 70", {found70}}, {"place 71", {"lost", found71}}, {"remove", {"lost"}}, {"place 70", {found70}}});
+    // Each line is in the file as soon as its card is, for a program that reads it meanwhile.
+    EXPECT_TRUE(PumpUntil(2000, [&] { return SplitLines(ReadShared(path)).size() == 4; })) << ReadShared(path);
+    tool.Kill();
+  }
+  // As if the power had gone in the middle of a line an earlier run wrote.
+  const std::string cut = "2026-12-09T10:15:30+09:00,012E4C";
+  {
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, cut.data(), static_cast<DWORD>(cut.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  {
+    Tool tool(L"watch --csv \"" + path + L"\"");
+    ASSERT_TRUE(tool.started());
+    tool.Send("reader Test Reader 00 00");
+    Play(tool, {{"place 72", {found72}}, {"place 70", {"lost", found70}}, {"place 72", {"lost", found72}}});
+    // Ctrl+C ends it cleanly: the event goes to every process of the console, this test aside.
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    EXPECT_EQ(tool.Ended(5000).value_or(12345), 0u) << "ended by the control event, exit 0";
+  }
+  const uint64_t end = UtcNow();
+
+  const std::vector<std::string> lines = SplitLines(ReadShared(path));
+  // Each line after its time.
+  const std::vector<std::string> rest = {
+      std::string(",") + kIdm70, std::string(",") + kIdm71, std::string(",") + kIdm70 + ",repeat",
+      "", // the cut line, kept as it was
+      std::string(",") + kIdm72, std::string(",") + kIdm70, std::string(",") + kIdm72 + ",repeat",
+  };
+  ASSERT_EQ(lines.size(), 1 + rest.size()) << ReadShared(path);
+  EXPECT_EQ(lines[0], "time,IDm,repeat") << "one header, from the first run";
+  EXPECT_EQ(lines[4], cut) << "the cut line stays; the next run starts on a line of its own";
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (i == 3)
+      continue;
+    const std::string& line = lines[i + 1];
+    const uint64_t at = InstantOf(line.substr(0, 25));
+    EXPECT_NE(at, 0u) << "local time with its offset: " << line;
+    // Whole seconds in the file: allow the second the run started in.
+    EXPECT_TRUE(at + 10000000 >= start && at <= end) << line;
+    EXPECT_EQ(line.substr(std::min<size_t>(25, line.size())), rest[i]) << "line " << i + 1;
+  }
+  // The file stays in the build for a look, until the next run.
+}
 
 } // namespace
