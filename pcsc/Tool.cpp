@@ -245,9 +245,10 @@ int WatchCards(const Table& table, const Options& options) {
   WatchOptions watch;
   watch.pin = options.pin;
   WatchEvents events;
+  // Reported once typed and listed: a line on the console means the card is in the file.
   events.found = [&arrivals](const Idm& idm) {
-    Line("found IDm=" + Hex(idm));
     arrivals.Arrived(idm);
+    Line("found IDm=" + Hex(idm));
   };
   events.lost = [] { Line("lost"); };
 #ifdef _WIN32
