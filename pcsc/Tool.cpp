@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #endif
 
 #include "Arrivals.h"
+#include "Console.h"
 #include "Reader.h"
 #include "UserTexts.h"
 #include "Watcher.h"
@@ -28,14 +30,95 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char kUsage[] =
-    "usage: varnelo-reader list [--reader SUBSTRING]\n"
-    "       varnelo-reader read [--felica-number] [--reader SUBSTRING]\n"
-    "       varnelo-reader watch [--csv FILE] [--beep] [--reader SUBSTRING]\n"
-    "       varnelo-reader type  [--then enter|tab|none] [--csv FILE] [--beep] [--reader SUBSTRING]\n"
-    "Without --reader, the reader named by the environment variable VARNELO_READER (a part of its\n"
-    "name), else the usual choice: a reader with a FeliCa card, then one with a contactless card,\n"
-    "then the first reader. Exit status 0 only when everything asked for was read.\n";
+// Each text in English and Japanese; the user's interface language picks one.
+struct Text {
+  const char* english;
+  const char* japanese;
+};
+
+const char* Say(const Text& text) {
+  static const bool japanese = console::UserLanguageIsJapanese();
+  return japanese ? text.japanese : text.english;
+}
+
+constexpr Text kHelp{
+    "varnelo-reader: checks a FeliCa reader over PC/SC, the way Varnelo's felica_for_vb.dll reads it.\n"
+    "\n"
+    "usage: varnelo-reader COMMAND [--reader PART]\n"
+    "\n"
+    "  list                  each PC/SC reader on a line: card=yes when a card is on it, dialect= how\n"
+    "                        the library talks to it (known once a card is on it), reader= its name\n"
+    "  read                  the card's IDm= and PMm=\n"
+    "  read --felica-number  also its FeliCa card number, FeliCaNumber=\n"
+    "  watch                 found IDm=... when a card arrives, lost when it leaves; Ctrl+C stops\n"
+    "  watch --csv FILE      also adds a line per card to the CSV file FILE: time, IDm, and repeat\n"
+    "                        for a card already read in this run\n"
+    "  watch --beep          also sounds the system's beep for each card\n"
+#ifdef _WIN32
+    "  type                  as watch, and types each card's IDm into the window that has the\n"
+    "                        keyboard focus, then Enter; --then tab for Tab, --then none for no key;\n"
+    "                        --csv and --beep as for watch\n"
+    "  library               which felica_for_vb.dll varnelo.exe in this folder would load, and\n"
+    "                        whether it is Varnelo's own (ours=yes) or another of that name\n"
+#endif
+    "  --reader PART         the reader whose name contains PART; without it the one named by the\n"
+    "                        environment variable VARNELO_READER, else one with a FeliCa card, then\n"
+    "                        one with another contactless card, then the first\n"
+    "  /?, -h, --help        this help\n"
+    "\n"
+    "Values go to standard output. The exit status is 0 only when everything asked for was read;\n"
+    "else 1, with the error types FeliCaErrorType= and RWErrorType= on standard error, and 2 for a\n"
+    "command line it does not understand.\n",
+    "varnelo-reader: FeliCa リーダーを PC/SC で調べます。Varnelo の felica_for_vb.dll と同じ方法で読みます。\n"
+    "\n"
+    "使い方: varnelo-reader コマンド [--reader 名前の一部]\n"
+    "\n"
+    "  list                  PC/SC リーダーを 1 台 1 行で表示します。card=yes ならカードが置かれています。\n"
+    "                        dialect= はリーダーとの話し方 (カードを置いたときだけ分かります)、\n"
+    "                        reader= はリーダーの名前です\n"
+    "  read                  カードの IDm= と PMm= を表示します\n"
+    "  read --felica-number  FeliCa カード番号 (FeliCaNumber=) も読みます\n"
+    "  watch                 カードを置くと found IDm=...、離すと lost と表示します。Ctrl+C で終わります\n"
+    "  watch --csv ファイル   カードごとに 1 行 (時刻、IDm、この実行で 2 回目以降なら repeat) を\n"
+    "                        CSV ファイルに追加します\n"
+    "  watch --beep          カードごとにシステムの音を鳴らします\n"
+#ifdef _WIN32
+    "  type                  watch と同じく動き、カードの IDm を、いま入力できるウィンドウに\n"
+    "                        キーボード入力して Enter を押します。--then tab なら Tab、--then none なら\n"
+    "                        何も押しません。--csv と --beep も使えます\n"
+    "  library               このフォルダーの varnelo.exe が読み込む felica_for_vb.dll と、それが\n"
+    "                        Varnelo のもの (ours=yes) か、同じ名前の別のものかを表示します\n"
+#endif
+    "  --reader 名前の一部    名前にその文字列を含むリーダーを使います。指定がなければ環境変数\n"
+    "                        VARNELO_READER のリーダー、なければカードが置かれたリーダーを使います\n"
+    "  /?, -h, --help        この説明を表示します\n"
+    "\n"
+    "値は標準出力に出ます。終了コードは、すべて読めたときだけ 0 です。読めなかったときは 1 で、\n"
+    "エラーの種類 (FeliCaErrorType= と RWErrorType=) を標準エラー出力に出します。\n"
+    "コマンドの指定が正しくないときは 2 です。\n"};
+
+constexpr Text kSeeHelp{"See varnelo-reader --help.", "varnelo-reader --help で使い方を表示します。"};
+constexpr Text kUnknownCommand{"varnelo-reader: unknown command: ", "varnelo-reader: 不明なコマンドです: "};
+constexpr Text kUnknownOption{"varnelo-reader: unknown option: ", "varnelo-reader: 不明なオプションです: "};
+constexpr Text kNoCommand{"varnelo-reader: no command given.", "varnelo-reader: コマンドを指定してください。"};
+constexpr Text kReaderNeedsPart{"varnelo-reader: --reader needs a part of a reader's name.",
+                                "varnelo-reader: --reader の後にリーダー名の一部を指定してください。"};
+constexpr Text kFelicaNumberOnlyRead{"varnelo-reader: --felica-number goes with read only.",
+                                     "varnelo-reader: --felica-number は read と一緒にだけ使えます。"};
+constexpr Text kCsvNeedsFile{"varnelo-reader: --csv needs the name of a file.",
+                            "varnelo-reader: --csv の後にファイル名を指定してください。"};
+constexpr Text kThenNeedsKey{"varnelo-reader: --then takes enter, tab or none.",
+                             "varnelo-reader: --then の後には enter、tab、none のどれかを指定してください。"};
+constexpr Text kWatchOptionsOnly{"varnelo-reader: --csv and --beep go with watch and type only.",
+                                 "varnelo-reader: --csv と --beep は watch と type と一緒にだけ使えます。"};
+constexpr Text kThenOnlyType{"varnelo-reader: --then goes with type only.",
+                             "varnelo-reader: --then は type と一緒にだけ使えます。"};
+constexpr Text kWaiting{"Waiting for a card; press Ctrl+C to stop.",
+                        "カードを待っています。Ctrl+C で終わります。"};
+constexpr Text kPressKey{"Press any key to close this window.", "何かキーを押すとこのウィンドウを閉じます。"};
+constexpr Text kNoLibrary{
+    "varnelo-reader: no felica_for_vb.dll beside varnelo.exe, in the system folders or on PATH.",
+    "varnelo-reader: felica_for_vb.dll が varnelo.exe と同じフォルダーにも、システム フォルダーにも、PATH にもありません。"};
 
 std::string Utf8(const std::wstring& text) {
   std::string out;
@@ -74,20 +157,18 @@ std::string Hex(std::span<const uint8_t> bytes) {
   return text;
 }
 
-void Line(const std::string& text) {
-  std::fputs((text + "\n").c_str(), stdout);
-  std::fflush(stdout);
-}
+void Line(const std::string& text) { console::Line(console::Stream::Out, text); }
+void ErrorLine(const std::string& text) { console::Line(console::Stream::Err, text); }
 
 int Fail(Operation operation, Fault fault) {
   const ErrorPair pair = ErrorFor(operation, fault);
-  Line("FeliCaErrorType=" + std::to_string(pair.felicaType) + " " + Utf8(FelicaAPI::FelicaErrorText(pair.felicaType)));
-  Line("RWErrorType=" + std::to_string(pair.rwType) + " " + Utf8(FelicaAPI::RwErrorText(pair.rwType)));
+  ErrorLine("FeliCaErrorType=" + std::to_string(pair.felicaType) + " " + Utf8(FelicaAPI::FelicaErrorText(pair.felicaType)));
+  ErrorLine("RWErrorType=" + std::to_string(pair.rwType) + " " + Utf8(FelicaAPI::RwErrorText(pair.rwType)));
   return kExitFailed;
 }
 
 void TraceCommand(bool sent, std::span<const uint8_t> bytes) {
-  std::fprintf(stderr, "%s %s\n", sent ? ">" : "<", Hex(bytes).c_str());
+  ErrorLine(std::string(sent ? "> " : "< ") + Hex(bytes));
 }
 
 struct Options {
@@ -97,40 +178,59 @@ struct Options {
   ArrivalOptions arrivals;
 };
 
-bool ParseArguments(int argc, char** argv, Options& options) {
+bool IsHelp(const std::string& argument) { return argument == "/?" || argument == "-h" || argument == "--help"; }
+
+bool IsCommand(const std::string& name) {
+  return name == "list" || name == "read" || name == "watch" || name == "type"
+#ifdef _WIN32
+         || name == "library"
+#endif
+      ;
+}
+
+// The problem with the command line, or empty when it is one to run.
+std::string ParseArguments(int argc, char** argv, Options& options) {
   options.pin = ReaderPinFromEnvironment();
   bool thenGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    if (argument == "--reader" && i + 1 < argc) {
+    if (argument == "--reader") {
+      if (i + 1 >= argc)
+        return Say(kReaderNeedsPart);
       options.pin = argv[++i];
     } else if (argument == "--felica-number") {
       options.felicaNumber = true;
-    } else if (argument == "--csv" && i + 1 < argc) {
+    } else if (argument == "--csv") {
+      if (i + 1 >= argc)
+        return Say(kCsvNeedsFile);
       options.arrivals.csv = argv[++i];
     } else if (argument == "--beep") {
       options.arrivals.beep = true;
-    } else if (argument == "--then" && i + 1 < argc) {
-      const std::string then = argv[++i];
+    } else if (argument == "--then") {
+      const std::string then = i + 1 < argc ? argv[++i] : "";
       if (then != "enter" && then != "tab" && then != "none")
-        return false;
+        return Say(kThenNeedsKey);
       options.arrivals.then = then == "enter" ? ThenKey::Enter : then == "tab" ? ThenKey::Tab : ThenKey::None;
       thenGiven = true;
-    } else if (options.command.empty() && argument[0] != '-') {
-      options.command = argument;
+    } else if (!argument.empty() && (argument[0] == '-' || argument[0] == '/')) {
+      return Say(kUnknownOption) + argument;
+    } else if (!options.command.empty() || !IsCommand(argument)) {
+      return Say(kUnknownCommand) + argument;
     } else {
-      return false;
+      options.command = argument;
     }
   }
+  if (options.command.empty())
+    return Say(kNoCommand);
   if (options.felicaNumber && options.command != "read")
-    return false;
+    return Say(kFelicaNumberOnlyRead);
   const bool watching = options.command == "watch" || options.command == "type";
   if ((!options.arrivals.csv.empty() || options.arrivals.beep) && !watching)
-    return false;
+    return Say(kWatchOptionsOnly);
   if (thenGiven && options.command != "type")
-    return false;
+    return Say(kThenOnlyType);
   options.arrivals.type = options.command == "type";
-  return options.command == "list" || options.command == "read" || watching;
+  return {};
 }
 
 // The service's context and its readers, for one command.
@@ -251,6 +351,9 @@ int WatchCards(const Table& table, const Options& options) {
     Line("found IDm=" + Hex(idm));
   };
   events.lost = [] { Line("lost"); };
+  // type says how it waits itself.
+  if (!options.arrivals.type)
+    ErrorLine(Say(kWaiting));
 #ifdef _WIN32
   gStopper = &stopper;
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -272,23 +375,89 @@ int WatchCards(const Table& table, const Options& options) {
   return kExitOk;
 }
 
-} // namespace
 
-int main(int argc, char** argv) {
-  Options options;
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (!ParseArguments(argc, argv, options)) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-  }
 #ifdef _WIN32
-  // The console shows the UTF-8 texts for this run only; its own code page comes back at exit.
-  static const UINT consoleCodePage = GetConsoleOutputCP();
-  SetConsoleOutputCP(CP_UTF8);
-  std::atexit([] { SetConsoleOutputCP(consoleCodePage); });
+// The felica_for_vb.dll that varnelo.exe beside this tool would load, in its own order
+// (felica/Library.cpp): its folder, the system folders, then PATH; never the current directory.
+std::wstring FindReaderLibrary() {
+  std::vector<std::wstring> folders;
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    const std::wstring self(buffer, length);
+    folders.push_back(self.substr(0, self.find_last_of(L'\\')));
+  }
+  if (const UINT n = GetSystemDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH)
+    folders.push_back(buffer);
+  if (const UINT n = GetWindowsDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH) {
+    folders.push_back(std::wstring(buffer) + L"\\System");
+    folders.push_back(buffer);
+  }
+  std::wstring path(GetEnvironmentVariableW(L"PATH", nullptr, 0), L'\0');
+  path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find(L';', start);
+    if (end == std::wstring::npos)
+      end = path.size();
+    std::wstring folder = path.substr(start, end - start);
+    std::erase(folder, L'"');
+    if (!folder.empty())
+      folders.push_back(folder);
+    start = end + 1;
+  }
+  for (std::wstring folder : folders) {
+    if (!folder.empty() && folder.back() == L'\\')
+      folder.pop_back();
+    const std::wstring candidate = folder + L"\\felica_for_vb.dll";
+    const DWORD attributes = GetFileAttributesW(candidate.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return candidate;
+  }
+  return {};
+}
+
+// A value of the file's version information in its first language, or empty.
+std::wstring VersionValue(const std::vector<char>& info, const wchar_t* name) {
+  struct Translation {
+    WORD language, codePage;
+  }* translation = nullptr;
+  UINT size = 0;
+  if (info.empty() || !VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
+                                      reinterpret_cast<void**>(&translation), &size) || size < sizeof *translation)
+    return {};
+  wchar_t query[96];
+  swprintf(query, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language, translation->codePage, name);
+  wchar_t* value = nullptr;
+  if (!VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&value), &size) || size == 0)
+    return {};
+  return std::wstring(value, wcsnlen(value, size));
+}
+
+int Library() {
+  const std::wstring path = FindReaderLibrary();
+  if (path.empty()) {
+    Line("library=none");
+    ErrorLine(Say(kNoLibrary));
+    return kExitFailed;
+  }
+  DWORD ignored = 0;
+  std::vector<char> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+  if (!info.empty() && !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()))
+    info.clear();
+  // Ours says so in its version information; another maker's library of the same name does not.
+  const bool ours = VersionValue(info, L"ProductName") == L"Varnelo" &&
+                    VersionValue(info, L"OriginalFilename") == L"felica_for_vb.dll";
+  const std::wstring version = VersionValue(info, L"FileVersion");
+  Line("library=" + Utf8(path) + " ours=" + (ours ? "yes" : "no") +
+       " version=" + (version.empty() ? std::string("none") : Utf8(version)));
+  return kExitOk;
+}
+#endif
+
+int Run(const Options& options) {
+#ifdef _WIN32
+  if (options.command == "library")
+    return Library();
 #endif
   if (options.arrivals.type && !TypingAvailable()) {
     Tell(UserText::TypingUnavailable);
@@ -302,4 +471,30 @@ int main(int argc, char** argv) {
   if (options.command == "read")
     return Read(table, options);
   return WatchCards(table, options);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  // Double-clicked, the console goes with the program: show the readers and wait for a key.
+  if (argc == 1 && console::OwnsItsConsole()) {
+    options.pin = ReaderPinFromEnvironment();
+    options.command = "list";
+    const int status = Run(options);
+    console::Line(console::Stream::Err, "");
+    console::Line(console::Stream::Err, Say(kPressKey));
+    console::WaitForKey();
+    return status;
+  }
+  if (argc == 2 && IsHelp(argv[1])) {
+    console::Write(console::Stream::Out, Say(kHelp));
+    return kExitOk;
+  }
+  if (const std::string problem = ParseArguments(argc, argv, options); !problem.empty()) {
+    console::Line(console::Stream::Err, problem);
+    console::Line(console::Stream::Err, Say(kSeeHelp));
+    return kExitUsage;
+  }
+  return Run(options);
 }

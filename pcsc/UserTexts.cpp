@@ -1,12 +1,6 @@
 #include "UserTexts.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "Console.h"
 
 namespace pcsc {
 
@@ -47,25 +41,9 @@ std::string Text(UserText text, bool japanese) {
   return "";
 }
 
-bool UserIsJapanese() {
-#ifdef _WIN32
-  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
-#else
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value && *value)
-      return std::strncmp(value, "ja", 2) == 0;
-  }
-  return false;
-#endif
-}
-
 void Tell(UserText text, const std::string& detail) {
-  std::string line = Text(text, UserIsJapanese());
-  if (!detail.empty())
-    line += " " + detail;
-  std::fputs((line + "\n").c_str(), stderr);
-  std::fflush(stderr);
+  static const bool japanese = console::UserLanguageIsJapanese();
+  console::Line(console::Stream::Err, detail.empty() ? Text(text, japanese) : Text(text, japanese) + " " + detail);
 }
 
 } // namespace pcsc

@@ -17,7 +17,6 @@ enum class UserText {
 };
 
 std::string Text(UserText text, bool japanese);
-bool UserIsJapanese();
 // On standard error, one line, with the detail after the text.
 void Tell(UserText text, const std::string& detail = "");
 

@@ -77,6 +77,16 @@ stop_display() {
   XVFB_PID=
 }
 
+# The time of the sources: the last commit's, else the newest file's outside the build folder.
+source_date_epoch() {
+  if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then echo "$SOURCE_DATE_EPOCH"; return 0; fi
+  if [ "$(git -C "$ROOT" rev-parse --show-toplevel 2>/dev/null)" = "$ROOT" ]; then
+    git -C "$ROOT" log -1 --format=%ct
+  else
+    find "$ROOT" -path "$BUILD" -prune -o -type f -printf '%T@\n' | sort -n | tail -n 1 | cut -d. -f1
+  fi
+}
+
 # The PC/SC tool and its integration tests, natively with g++: $PCSC_TOOL, and the given targets
 # of tests/pcsc in $PCSC_TESTS. Packages: install_packages $PCSC_PACKAGES.
 PCSC_PACKAGES="g++ pkg-config pcscd vsmartcard-vpcd libpcsclite-dev python3-pyscard"

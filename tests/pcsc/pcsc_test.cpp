@@ -96,13 +96,17 @@ void ExpectOutcome(const Finished& f, const Outcome& want) {
   } else {
     EXPECT_EQ(got, want.lines) << Show(f);
   }
-  // The values, then exactly the two error lines, each with its own text.
-  const std::vector<std::string> lines = Lines(f.out);
+  // The values on standard output, nothing after them; exactly the two error lines, each with its
+  // own text, on standard error (after the traffic, when it is traced).
+  EXPECT_EQ(Lines(f.out), got) << Show(f);
+  std::vector<std::string> lines;
+  for (const std::string& line : Lines(f.err))
+    if (!line.starts_with("> ") && !line.starts_with("< ")) lines.push_back(line);
   const std::optional<int> felica = ErrorType(lines, "FeliCaErrorType"), rw = ErrorType(lines, "RWErrorType");
   ASSERT_TRUE(felica && rw) << "no error pair\n" << Show(f);
   const std::vector<std::string> errors{"FeliCaErrorType=" + std::to_string(*felica) + " " + Utf8(FelicaAPI::FelicaErrorText(*felica)),
                                         "RWErrorType=" + std::to_string(*rw) + " " + Utf8(FelicaAPI::RwErrorText(*rw))};
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(got.size()), lines.end()), errors) << Show(f);
+  EXPECT_EQ(lines, errors) << Show(f);
   const auto allowed = [](const std::vector<int>& types, int type) {
     return types.empty() || std::find(types.begin(), types.end(), type) != types.end();
   };

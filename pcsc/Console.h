@@ -1,0 +1,26 @@
+// Text for a person at a console or for a program reading a file or a pipe. On Windows a console
+// gets the text through its wide-character output, so Japanese shows whatever its code page;
+// a file or a pipe gets UTF-8 with CR LF line ends. Values go to standard output, errors and
+// notes to standard error.
+#pragma once
+#include <string>
+
+namespace console {
+
+enum class Stream { Out, Err };
+
+// UTF-8 text, "\n" ending each line.
+void Write(Stream stream, const std::string& text);
+inline void Line(Stream stream, const std::string& text) { Write(stream, text + "\n"); }
+
+// The user's interface language is Japanese (Windows: the UI language; elsewhere the locale's
+// environment variables).
+bool UserLanguageIsJapanese();
+
+// Started on a console that no other process shares: double-clicked from Explorer, whose console
+// closes with the program. Always false outside Windows.
+bool OwnsItsConsole();
+// Waits for a key pressed on the console, if standard input is one.
+void WaitForKey();
+
+} // namespace console

@@ -1,0 +1,413 @@
+// The shipped binaries as a person meets them: what Explorer's Properties show, and
+// varnelo-reader.exe started in a folder of its own, as the release lays it out.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "varnelo_version.h"
+
+namespace {
+
+std::wstring Wide(const char* text) {
+  std::wstring out(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), static_cast<int>(out.size()));
+  out.pop_back();
+  return out;
+}
+
+// The build's paths are Unix ones; Wine's Z: drive is the Unix root.
+std::wstring WindowsPath(const char* unixPath) {
+  std::wstring path = L"Z:" + Wide(unixPath);
+  for (wchar_t& c : path)
+    if (c == L'/')
+      c = L'\\';
+  return path;
+}
+
+std::wstring VersionString(const std::vector<char>& info, const wchar_t* name) {
+  struct Translation {
+    WORD language, codePage;
+  }* translation = nullptr;
+  UINT size = 0;
+  if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size))
+    return L"(no translation)";
+  wchar_t query[96];
+  swprintf(query, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language, translation->codePage, name);
+  wchar_t* value = nullptr;
+  if (!VerQueryValueW(info.data(), query, reinterpret_cast<void**>(&value), &size))
+    return L"(missing)";
+  return std::wstring(value, wcsnlen(value, size));
+}
+
+struct Binary {
+  const char* path;
+  const wchar_t* fileName;
+  const wchar_t* describedAs; // a part of its description that tells it from the others
+  DWORD fileType;
+};
+
+TEST(Release, EachBinaryCarriesItsVersionInformation) {
+  const Binary binaries[] = {
+      {VARNELO_EXE, L"varnelo.exe", L"IDm", VFT_APP},
+      {READER_EXE, L"varnelo-reader.exe", L"console tool", VFT_APP},
+      {OUR_LIBRARY, L"felica_for_vb.dll", L"Varnelo's PC/SC reader library", VFT_DLL},
+  };
+  const std::wstring version = Wide(VARNELO_VERSION_TEXT);
+  std::vector<std::wstring> descriptions;
+  for (const Binary& binary : binaries) {
+    SCOPED_TRACE(binary.path);
+    const std::wstring path = WindowsPath(binary.path);
+    DWORD ignored = 0;
+    std::vector<char> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(VARNELO_VERSION_MINOR, VARNELO_VERSION_MAJOR)));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwFileType, binary.fileType);
+    EXPECT_EQ(VersionString(info, L"ProductName"), L"Varnelo");
+    EXPECT_EQ(VersionString(info, L"FileVersion"), version);
+    EXPECT_EQ(VersionString(info, L"ProductVersion"), version);
+    EXPECT_EQ(VersionString(info, L"OriginalFilename"), binary.fileName);
+    const std::wstring copyright = VersionString(info, L"LegalCopyright");
+    EXPECT_NE(copyright.find(L"Copyright (c) 2026 Varnelo developers"), std::wstring::npos) << copyright;
+    EXPECT_NE(copyright.find(L"MIT License"), std::wstring::npos) << copyright;
+    descriptions.push_back(VersionString(info, L"FileDescription"));
+    EXPECT_NE(descriptions.back().find(binary.describedAs), std::wstring::npos) << descriptions.back();
+  }
+  EXPECT_NE(descriptions[0], descriptions[1]);
+  EXPECT_NE(descriptions[1], descriptions[2]);
+}
+
+// A folder of its own under the temporary folder, removed with what it holds.
+class Folder {
+public:
+  explicit Folder(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + L"varnelo-release-" + std::to_wstring(GetCurrentProcessId()) + L"-" + name;
+    CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~Folder() {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path_ + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        DeleteFileW((path_ + L"\\" + found.cFileName).c_str());
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryW(path_.c_str());
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const wchar_t* name) const { return path_ + L"\\" + name; }
+
+private:
+  std::wstring path_;
+};
+
+struct ToolRun {
+  DWORD exitCode = 259;
+  std::string out, err;
+};
+
+std::string ReadAll(const std::wstring& path) {
+  std::string text;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
+  CloseHandle(file);
+  return text;
+}
+
+// Runs the tool with its standard output and error redirected to files, bounded to 30 s. An
+// extra PATH entry goes in front of the inherited PATH.
+ToolRun RunTool(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingFolder,
+            const std::wstring& pathFront = L"") {
+  Folder outputs(L"output");
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const std::wstring outPath = outputs / L"out", errPath = outputs / L"err";
+  HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  std::wstring environment;
+  for (const wchar_t* entry = GetEnvironmentStringsW(); *entry; entry += wcslen(entry) + 1) {
+    std::wstring line = entry;
+    if (!pathFront.empty() && _wcsnicmp(line.c_str(), L"PATH=", 5) == 0)
+      line = L"PATH=" + pathFront + L";" + line.substr(5);
+    environment += line + L'\0';
+  }
+  environment += L'\0';
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  std::wstring command = L"\"" + exe + L"\" " + arguments;
+  ToolRun run;
+  if (CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                     environment.data(), workingFolder.c_str(), &startup, &process)) {
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
+      TerminateProcess(process.hProcess, 258);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(out);
+  CloseHandle(err);
+  run.out = ReadAll(outPath);
+  run.err = ReadAll(errPath);
+  return run;
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::string out(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+  out.pop_back();
+  return out;
+}
+
+// Where a felica_for_vb.dll lies, and what the tool must say about it: Varnelo's own search order
+// (its folder, the system folders, PATH) and never the current directory.
+TEST(ReaderTool, SaysWhichReaderLibraryVarneloWouldLoadAndWhetherItIsOurs) {
+  enum Place { Nowhere, BesideOurs, BesideForeign, OnPathOurs, CurrentDirectoryOnly, BesideOursAndForeignOnPath };
+  struct Case {
+    const char* name;
+    Place place;
+    const char* expected; // the line, with @APP@ and @PATH@ for the two folders; empty: exit 1
+  };
+  const Case cases[] = {
+      {"none anywhere", Nowhere, "library=none\r\n"},
+      {"ours beside the program", BesideOurs, "library=@APP@\\felica_for_vb.dll ours=yes version=" VARNELO_VERSION_TEXT "\r\n"},
+      {"another of the same name beside it", BesideForeign, "library=@APP@\\felica_for_vb.dll ours=no version=none\r\n"},
+      {"ours on PATH", OnPathOurs, "library=@PATH@\\felica_for_vb.dll ours=yes version=" VARNELO_VERSION_TEXT "\r\n"},
+      {"only in the current directory", CurrentDirectoryOnly, "library=none\r\n"},
+      {"beside wins over PATH", BesideOursAndForeignOnPath,
+       "library=@APP@\\felica_for_vb.dll ours=yes version=" VARNELO_VERSION_TEXT "\r\n"},
+  };
+  const std::wstring ours = WindowsPath(OUR_LIBRARY), foreign = WindowsPath(FOREIGN_LIBRARY);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Folder app(L"app"), onPath(L"path"), current(L"current");
+    ASSERT_TRUE(CopyFileW(WindowsPath(READER_EXE).c_str(), (app / L"varnelo-reader.exe").c_str(), FALSE));
+    switch (c.place) {
+    case Nowhere:
+      break;
+    case BesideOurs:
+      CopyFileW(ours.c_str(), (app / L"felica_for_vb.dll").c_str(), FALSE);
+      break;
+    case BesideForeign:
+      CopyFileW(foreign.c_str(), (app / L"felica_for_vb.dll").c_str(), FALSE);
+      break;
+    case OnPathOurs:
+      CopyFileW(ours.c_str(), (onPath / L"felica_for_vb.dll").c_str(), FALSE);
+      break;
+    case CurrentDirectoryOnly:
+      CopyFileW(ours.c_str(), (current / L"felica_for_vb.dll").c_str(), FALSE);
+      break;
+    case BesideOursAndForeignOnPath:
+      CopyFileW(ours.c_str(), (app / L"felica_for_vb.dll").c_str(), FALSE);
+      CopyFileW(foreign.c_str(), (onPath / L"felica_for_vb.dll").c_str(), FALSE);
+      break;
+    }
+    const ToolRun run = RunTool(app / L"varnelo-reader.exe", L"library", current.path(), onPath.path());
+    std::string expected = c.expected;
+    for (auto [mark, folder] : {std::pair{"@APP@", &app}, std::pair{"@PATH@", &onPath}})
+      if (size_t at = expected.find(mark); at != std::string::npos)
+        expected.replace(at, strlen(mark), Utf8(folder->path()));
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.exitCode, c.place == Nowhere || c.place == CurrentDirectoryOnly ? 1u : 0u);
+  }
+}
+
+// The tool speaks the user's language, as this test does: ctest runs these cases once in English
+// and once in Japanese (LC_ALL, which Wine turns into the UI language of the whole run).
+bool Japanese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE; }
+
+struct Said {
+  const char* english;
+  const char* japanese;
+  const char* text() const { return Japanese() ? japanese : english; }
+};
+
+// Redirected to a file, the tool writes UTF-8 with CR LF; values to standard output, problems
+// to standard error, the problem named.
+TEST(ReaderTool, WritesUtf8ToFilesInTheUsersLanguage) {
+  struct Case {
+    const wchar_t* arguments;
+    DWORD exitCode;
+    Said outStarts; // empty: nothing on standard output
+    Said err;
+  };
+  const Said help{"varnelo-reader: checks a FeliCa reader over PC/SC", "varnelo-reader: FeliCa リーダーを PC/SC で調べます。"};
+  const Case cases[] = {
+      {L"--help", 0, help, {"", ""}},
+      {L"/?", 0, help, {"", ""}},
+      {L"-h", 0, help, {"", ""}},
+      {L"lst", 2, {"", ""},
+       {"varnelo-reader: unknown command: lst\r\nSee varnelo-reader --help.\r\n",
+        "varnelo-reader: 不明なコマンドです: lst\r\nvarnelo-reader --help で使い方を表示します。\r\n"}},
+      {L"list --bogus", 2, {"", ""},
+       {"varnelo-reader: unknown option: --bogus\r\nSee varnelo-reader --help.\r\n",
+        "varnelo-reader: 不明なオプションです: --bogus\r\nvarnelo-reader --help で使い方を表示します。\r\n"}},
+      {L"--reader x", 2, {"", ""},
+       {"varnelo-reader: no command given.\r\nSee varnelo-reader --help.\r\n",
+        "varnelo-reader: コマンドを指定してください。\r\nvarnelo-reader --help で使い方を表示します。\r\n"}},
+  };
+  Folder current(L"current");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.arguments));
+    const ToolRun run = RunTool(WindowsPath(READER_EXE), c.arguments, current.path());
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    const std::string outStarts = c.outStarts.text();
+    EXPECT_EQ(run.out.substr(0, outStarts.size()), outStarts);
+    if (outStarts.empty()) {
+      EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(run.err, c.err.text());
+    // Every line ends in CR LF.
+    for (size_t at = run.out.find('\n'); at != std::string::npos; at = run.out.find('\n', at + 1))
+      EXPECT_TRUE(at > 0 && run.out[at - 1] == '\r') << run.out;
+  }
+}
+
+// The screen buffer's lines, trailing blanks dropped, up to the last non-empty one.
+std::vector<std::wstring> ScreenLines(HANDLE screen) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  std::vector<std::wstring> lines;
+  if (!GetConsoleScreenBufferInfo(screen, &info))
+    return lines;
+  for (SHORT y = 0; y <= info.dwCursorPosition.Y && y < info.dwSize.Y; ++y) {
+    std::wstring line(static_cast<size_t>(info.dwSize.X), L' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(screen, line.data(), static_cast<DWORD>(line.size()), COORD{0, y}, &read);
+    line.resize(read);
+    while (!line.empty() && line.back() == L' ')
+      line.pop_back();
+    lines.push_back(line);
+  }
+  while (!lines.empty() && lines.back().empty())
+    lines.pop_back();
+  return lines;
+}
+
+// On a console, the tool writes characters, not bytes: Japanese reaches the screen as it is,
+// whatever the console's code page.
+TEST(ReaderTool, WritesJapaneseToAConsoleWhateverItsCodePage) {
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(screen, INVALID_HANDLE_VALUE);
+  Folder current(L"current");
+  for (UINT codePage : {932u, 437u, 65001u}) {
+    SCOPED_TRACE(codePage);
+    SetConsoleOutputCP(codePage);
+    const COORD origin{0, 0};
+    DWORD written = 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    GetConsoleScreenBufferInfo(screen, &info);
+    FillConsoleOutputCharacterW(screen, L' ', static_cast<DWORD>(info.dwSize.X * info.dwSize.Y), origin, &written);
+    SetConsoleCursorPosition(screen, origin);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = screen;
+    startup.hStdError = screen;
+    PROCESS_INFORMATION process{};
+    const std::wstring exe = WindowsPath(READER_EXE);
+    std::wstring command = L"\"" + exe + L"\" lst";
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               current.path().c_str(), &startup, &process));
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
+      TerminateProcess(process.hProcess, 258);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const std::vector<std::wstring> expected =
+        Japanese() ? std::vector<std::wstring>{L"varnelo-reader: 不明なコマンドです: lst",
+                                               L"varnelo-reader --help で使い方を表示します。"}
+                   : std::vector<std::wstring>{L"varnelo-reader: unknown command: lst", L"See varnelo-reader --help."};
+    EXPECT_EQ(ScreenLines(screen), expected);
+  }
+  CloseHandle(screen);
+  FreeConsole();
+}
+
+// Double-clicked, the tool has a console of its own, which closes with it: it shows the readers
+// (here the error of a machine without PC/SC readers) and waits for a key.
+TEST(ReaderTool, OnAConsoleOfItsOwnShowsTheReadersAndWaitsForAKey) {
+  FreeConsole();
+  Folder current(L"current");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  const std::wstring exe = WindowsPath(READER_EXE);
+  std::wstring command = L"\"" + exe + L"\"";
+  ASSERT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                             current.path().c_str(), &startup, &process));
+  std::vector<std::wstring> lines;
+  bool attached = false, waiting = false;
+  // The tool counts the processes on its console once, at its start: attach after it has.
+  for (int i = 0; i < 200 && !waiting; ++i) {
+    Sleep(50);
+    if (!attached)
+      attached = AttachConsole(process.dwProcessId) != FALSE;
+    if (!attached)
+      continue;
+    HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    lines = ScreenLines(screen);
+    CloseHandle(screen);
+    waiting = !lines.empty() && lines.back() == (Japanese() ? L"何かキーを押すとこのウィンドウを閉じます。"
+                                                            : L"Press any key to close this window.");
+  }
+  const bool stillRunning = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+  if (attached) {
+    HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    INPUT_RECORD key{};
+    key.EventType = KEY_EVENT;
+    key.Event.KeyEvent.bKeyDown = TRUE;
+    key.Event.KeyEvent.wRepeatCount = 1;
+    key.Event.KeyEvent.wVirtualKeyCode = VK_SPACE;
+    key.Event.KeyEvent.uChar.UnicodeChar = L' ';
+    DWORD written = 0;
+    WriteConsoleInputW(input, &key, 1, &written);
+    CloseHandle(input);
+  }
+  const DWORD ended = WaitForSingleObject(process.hProcess, 10000);
+  if (ended != WAIT_OBJECT_0)
+    TerminateProcess(process.hProcess, 258);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  FreeConsole();
+
+  std::string shown;
+  for (const std::wstring& line : lines)
+    shown += Utf8(line) + "\n";
+  ASSERT_TRUE(waiting) << shown;
+  EXPECT_TRUE(stillRunning);
+  EXPECT_EQ(ended, WAIT_OBJECT_0);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0].substr(0, 16), L"FeliCaErrorType=");
+  EXPECT_EQ(exitCode, 1u);
+}
+
+} // namespace
