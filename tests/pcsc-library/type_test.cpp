@@ -45,7 +45,7 @@ std::wstring Here(const wchar_t* name) {
 // The tool as a child process: its standard input plays the reader; its output is collected.
 class Tool {
 public:
-  explicit Tool(const std::wstring& arguments, bool ownGroup = false) {
+  explicit Tool(const std::wstring& arguments) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE inRead, outWrite, errWrite;
     CreatePipe(&inRead, &input_, &inherit, 0);
@@ -63,7 +63,7 @@ public:
     const std::wstring exe = Here(L"varnelo-reader-standin.exe");
     std::wstring command = L"\"" + exe + L"\" " + arguments;
     started_ = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
-                              ownGroup ? CREATE_NEW_PROCESS_GROUP : 0, nullptr, nullptr, &startup, &process_);
+                              0, nullptr, nullptr, &startup, &process_);
     CloseHandle(inRead);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
@@ -120,8 +120,12 @@ public:
       TerminateProcess(process_.hProcess, 99);
     WaitForSingleObject(process_.hProcess, 5000);
   }
-  // Its exit code once it has ended within ms, else nothing.
-  std::optional<DWORD> Ended(DWORD ms) {
+  // Ctrl+C on the console it shares with this test (see ShareAConsole); its exit code once it
+  // has ended within ms, else nothing.
+  std::optional<DWORD> Interrupt(DWORD ms) {
+    SetConsoleCtrlHandler(nullptr, TRUE); // this test stays
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
+      return std::nullopt;
     if (!PumpUntil(ms, [&] { return WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0; }))
       return std::nullopt;
     DWORD code = 0;
@@ -148,6 +152,16 @@ private:
   size_t read_ = 0;
 };
 
+// A console of this test's own for the tool to share, so that Ctrl+C can reach it. Its window
+// comes up with the foreground: made before the test's window, which then takes it.
+HWND ShareAConsole() {
+  FreeConsole();
+  if (!AllocConsole())
+    return nullptr;
+  PumpUntil(2000, [] { return GetConsoleWindow() && GetForegroundWindow() == GetConsoleWindow(); });
+  return GetConsoleWindow();
+}
+
 // A window of this process with a focused multi-line edit control that records what reaches
 // it: each character, and each key other than the Unicode packets that carry characters.
 class Target {
@@ -172,6 +186,7 @@ public:
     DestroyWindow(window_);
     current_ = nullptr;
   }
+  HWND window() const { return window_; }
   bool Ready() const { return GetForegroundWindow() == window_ && GetFocus() == edit_; }
   std::string seen() const { return seen_; }
   std::wstring Text() const {
@@ -208,6 +223,7 @@ class TypeInto : public ::testing::TestWithParam<Then> {};
 
 TEST_P(TypeInto, EachArrivalOnceWithTheChosenKey) {
   const Then& then = GetParam();
+  ASSERT_TRUE(ShareAConsole());
   Target target;
   ASSERT_TRUE(target.Ready()) << "the test window has the foreground and the edit control the focus";
   Tool tool(L"type --reader \"00 00\" --then " + std::wstring(then.name, then.name + strlen(then.name)));
@@ -238,13 +254,34 @@ TEST_P(TypeInto, EachArrivalOnceWithTheChosenKey) {
       expectedText += std::wstring(step.typed, step.typed + 16) + then.text;
     }
     EXPECT_TRUE(PumpUntil(3000, [&] { return target.seen() == expected; }))
-        << "after " << step.command << ": " << target.seen();
+        << "after " << step.command << ": " << target.seen() << "\n" << tool.Errors();
     // Long enough for several looks at the reader: a card that stays is not typed again.
     PumpUntil(700, [] { return false; });
     EXPECT_EQ(target.seen(), expected) << "after " << step.command;
   }
   EXPECT_EQ(target.Text(), expectedText);
+  EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u) << "Ctrl+C ends it cleanly";
+  EXPECT_EQ(target.seen(), expected) << "nothing typed on the way out";
   EXPECT_EQ(tool.Errors().find("wine: "), std::string::npos) << tool.Errors();
+}
+
+TEST(TypeIntoOwnConsole, NothingTypedAndSaysWhy) {
+  const HWND console = ShareAConsole();
+  ASSERT_TRUE(console);
+  Target target;
+  SetForegroundWindow(console);
+  ASSERT_TRUE(PumpUntil(2000, [&] { return GetForegroundWindow() == console; }));
+  Tool tool(L"type");
+  ASSERT_TRUE(tool.started());
+  tool.Send("reader Test Reader 00 00");
+  tool.Send("place 70");
+  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), std::string("found IDm=") + kIdm70);
+  // What it typed there would reach the shell once the tool ends.
+  EXPECT_NE(tool.Errors().find("this console has the focus"), std::string::npos) << tool.Errors();
+  SetForegroundWindow(target.window());
+  PumpUntil(500, [] { return false; });
+  EXPECT_EQ(target.seen(), "");
+  EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Then, TypeInto,
@@ -320,10 +357,7 @@ void Play(Tool& tool, const std::vector<CardStep>& steps) {
 }
 
 TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
-  // A console for the tool to share, so that Ctrl+C can reach it; before the window, which
-  // must have the foreground.
-  FreeConsole();
-  ASSERT_TRUE(AllocConsole()) << GetLastError();
+  ASSERT_TRUE(ShareAConsole());
   Target target; // for the typing of the first run
   const std::wstring path = Here(L"cards-under-test.csv");
   DeleteFileW(path.c_str());
@@ -338,6 +372,7 @@ TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
     // Each line is in the file as soon as its card is, for a program that reads it meanwhile.
     EXPECT_TRUE(PumpUntil(2000, [&] { return SplitLines(ReadShared(path)).size() == 4; })) << ReadShared(path);
     tool.Kill();
+    EXPECT_EQ(tool.Errors().find("wine: "), std::string::npos) << tool.Errors();
   }
   // As if the power had gone in the middle of a line an earlier run wrote.
   const std::string cut = "2026-12-09T10:15:30+09:00,012E4C";
@@ -353,10 +388,8 @@ TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
     ASSERT_TRUE(tool.started());
     tool.Send("reader Test Reader 00 00");
     Play(tool, {{"place 72", {found72}}, {"place 70", {"lost", found70}}, {"place 72", {"lost", found72}}});
-    // Ctrl+C ends it cleanly: the event goes to every process of the console, this test aside.
-    SetConsoleCtrlHandler(nullptr, TRUE);
-    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
-    EXPECT_EQ(tool.Ended(5000).value_or(12345), 0u) << "ended by the control event, exit 0";
+    EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u) << "Ctrl+C ends it cleanly";
+    EXPECT_EQ(tool.Errors().find("wine: "), std::string::npos) << tool.Errors();
   }
   const uint64_t end = UtcNow();
 
@@ -376,6 +409,7 @@ TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
     const std::string& line = lines[i + 1];
     const uint64_t at = InstantOf(line.substr(0, 25));
     EXPECT_NE(at, 0u) << "local time with its offset: " << line;
+    EXPECT_EQ(line.substr(19, 6), "+09:00") << line;
     // Whole seconds in the file: allow the second the run started in.
     EXPECT_TRUE(at + 10000000 >= start && at <= end) << line;
     EXPECT_EQ(line.substr(std::min<size_t>(25, line.size())), rest[i]) << "line " << i + 1;
