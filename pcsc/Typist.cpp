@@ -15,19 +15,61 @@ namespace pcsc {
 
 namespace {
 
+// user32 and advapi32 are loaded only to type or beep: user32 alone makes every start of the
+// tool slower by a good part (under Wine it sets up the display driver). Both are known DLLs,
+// which Windows takes from its system folder only.
+struct Calls {
+  decltype(&::GetForegroundWindow) getForegroundWindow;
+  decltype(&::GetWindowThreadProcessId) getWindowThreadProcessId;
+  decltype(&::MapVirtualKeyW) mapVirtualKey;
+  decltype(&::SendInput) sendInput;
+  decltype(&::MessageBeep) messageBeep;
+  decltype(&::OpenProcessToken) openProcessToken;
+  decltype(&::GetTokenInformation) getTokenInformation;
+  decltype(&::GetSidSubAuthority) getSidSubAuthority;
+  decltype(&::GetSidSubAuthorityCount) getSidSubAuthorityCount;
+  bool complete;
+};
+
+template <class F>
+void Find(HMODULE module, const char* name, F& f) {
+  f = module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+const Calls& Api() {
+  static const Calls calls = [] {
+    Calls c{};
+    const HMODULE user = LoadLibraryW(L"user32.dll"), security = LoadLibraryW(L"advapi32.dll");
+    Find(user, "GetForegroundWindow", c.getForegroundWindow);
+    Find(user, "GetWindowThreadProcessId", c.getWindowThreadProcessId);
+    Find(user, "MapVirtualKeyW", c.mapVirtualKey);
+    Find(user, "SendInput", c.sendInput);
+    Find(user, "MessageBeep", c.messageBeep);
+    Find(security, "OpenProcessToken", c.openProcessToken);
+    Find(security, "GetTokenInformation", c.getTokenInformation);
+    Find(security, "GetSidSubAuthority", c.getSidSubAuthority);
+    Find(security, "GetSidSubAuthorityCount", c.getSidSubAuthorityCount);
+    c.complete = c.getForegroundWindow && c.getWindowThreadProcessId && c.mapVirtualKey && c.sendInput &&
+                 c.messageBeep && c.openProcessToken && c.getTokenInformation && c.getSidSubAuthority &&
+                 c.getSidSubAuthorityCount;
+    return c;
+  }();
+  return calls;
+}
+
 // The mandatory integrity level of a process (its RID), or 0 when it cannot be read.
 DWORD IntegrityLevel(HANDLE process, DWORD& error) {
   HANDLE token = nullptr;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+  if (!Api().openProcessToken(process, TOKEN_QUERY, &token)) {
     error = GetLastError();
     return 0;
   }
   DWORD level = 0, size = 0;
-  GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+  Api().getTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
   std::vector<BYTE> buffer(size);
-  if (size && GetTokenInformation(token, TokenIntegrityLevel, buffer.data(), size, &size)) {
+  if (size && Api().getTokenInformation(token, TokenIntegrityLevel, buffer.data(), size, &size)) {
     PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.data())->Label.Sid;
-    level = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
+    level = *Api().getSidSubAuthority(sid, *Api().getSidSubAuthorityCount(sid) - 1u);
   }
   CloseHandle(token);
   return level;
@@ -37,7 +79,7 @@ DWORD IntegrityLevel(HANDLE process, DWORD& error) {
 // (SendInput's count and error do not show it), so look before typing.
 bool ForegroundIsHigher(HWND foreground) {
   DWORD process = 0;
-  GetWindowThreadProcessId(foreground, &process);
+  Api().getWindowThreadProcessId(foreground, &process);
   HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
   if (!handle)
     return false;
@@ -65,7 +107,11 @@ void AddKey(std::vector<INPUT>& inputs, WORD vk, WORD scan, DWORD flags) {
 bool TypingAvailable() { return true; }
 
 Typed TypeText(const std::string& text, ThenKey then, unsigned& error) {
-  HWND foreground = GetForegroundWindow();
+  if (!Api().complete) {
+    error = ERROR_PROC_NOT_FOUND;
+    return Typed::Failed;
+  }
+  HWND foreground = Api().getForegroundWindow();
   if (foreground && foreground == GetConsoleWindow())
     return Typed::OwnConsole;
   if (foreground && ForegroundIsHigher(foreground))
@@ -78,19 +124,22 @@ Typed TypeText(const std::string& text, ThenKey then, unsigned& error) {
   }
   if (then != ThenKey::None) {
     const WORD vk = then == ThenKey::Enter ? VK_RETURN : VK_TAB;
-    const WORD scan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    const WORD scan = static_cast<WORD>(Api().mapVirtualKey(vk, MAPVK_VK_TO_VSC));
     AddKey(inputs, vk, scan, 0);
     AddKey(inputs, vk, scan, KEYEVENTF_KEYUP);
   }
   SetLastError(ERROR_SUCCESS);
-  const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+  const UINT sent = Api().sendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   if (sent == inputs.size())
     return Typed::Done;
   error = GetLastError();
   return error == ERROR_ACCESS_DENIED ? Typed::Refused : Typed::Failed;
 }
 
-void Beep() { MessageBeep(MB_OK); }
+void Beep() {
+  if (Api().messageBeep)
+    Api().messageBeep(MB_OK);
+}
 
 #else
 
