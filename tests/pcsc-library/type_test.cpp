@@ -384,7 +384,7 @@ TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
     CloseHandle(file);
   }
   {
-    Tool tool(L"watch --csv \"" + path + L"\"");
+    Tool tool(L"watch --beep --csv \"" + path + L"\"");
     ASSERT_TRUE(tool.started());
     tool.Send("reader Test Reader 00 00");
     Play(tool, {{"place 72", {found72}}, {"place 70", {"lost", found70}}, {"place 72", {"lost", found72}}});
