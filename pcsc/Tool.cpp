@@ -15,8 +15,10 @@
 #include <pthread.h>
 #endif
 
+#include "Arrivals.h"
 #include "Console.h"
 #include "Reader.h"
+#include "UserTexts.h"
 #include "Watcher.h"
 #include "felica/FelicaAPI.h"
 
@@ -49,7 +51,13 @@ constexpr Text kHelp{
     "  read                  the card's IDm= and PMm=\n"
     "  read --felica-number  also its FeliCa card number, FeliCaNumber=\n"
     "  watch                 found IDm=... when a card arrives, lost when it leaves; Ctrl+C stops\n"
+    "  watch --csv FILE      also adds a line per card to the CSV file FILE: time, IDm, and repeat\n"
+    "                        for a card already read in this run\n"
+    "  watch --beep          also sounds the system's beep for each card\n"
 #ifdef _WIN32
+    "  type                  as watch, and types each card's IDm into the window that has the\n"
+    "                        keyboard focus, then Enter; --then tab for Tab, --then none for no key;\n"
+    "                        --csv and --beep as for watch\n"
     "  library               which felica_for_vb.dll varnelo.exe in this folder would load, and\n"
     "                        whether it is Varnelo's own (ours=yes) or another of that name\n"
 #endif
@@ -71,7 +79,13 @@ constexpr Text kHelp{
     "  read                  カードの IDm= と PMm= を表示します\n"
     "  read --felica-number  FeliCa カード番号 (FeliCaNumber=) も読みます\n"
     "  watch                 カードを置くと found IDm=...、離すと lost と表示します。Ctrl+C で終わります\n"
+    "  watch --csv ファイル   カードごとに 1 行 (時刻、IDm、この実行で 2 回目以降なら repeat) を\n"
+    "                        CSV ファイルに追加します\n"
+    "  watch --beep          カードごとにシステムの音を鳴らします\n"
 #ifdef _WIN32
+    "  type                  watch と同じく動き、カードの IDm を、いま入力できるウィンドウに\n"
+    "                        キーボード入力して Enter を押します。--then tab なら Tab、--then none なら\n"
+    "                        何も押しません。--csv と --beep も使えます\n"
     "  library               このフォルダーの varnelo.exe が読み込む felica_for_vb.dll と、それが\n"
     "                        Varnelo のもの (ours=yes) か、同じ名前の別のものかを表示します\n"
 #endif
@@ -91,6 +105,14 @@ constexpr Text kReaderNeedsPart{"varnelo-reader: --reader needs a part of a read
                                 "varnelo-reader: --reader の後にリーダー名の一部を指定してください。"};
 constexpr Text kFelicaNumberOnlyRead{"varnelo-reader: --felica-number goes with read only.",
                                      "varnelo-reader: --felica-number は read と一緒にだけ使えます。"};
+constexpr Text kCsvNeedsFile{"varnelo-reader: --csv needs the name of a file.",
+                            "varnelo-reader: --csv の後にファイル名を指定してください。"};
+constexpr Text kThenNeedsKey{"varnelo-reader: --then takes enter, tab or none.",
+                             "varnelo-reader: --then の後には enter、tab、none のどれかを指定してください。"};
+constexpr Text kWatchOptionsOnly{"varnelo-reader: --csv and --beep go with watch and type only.",
+                                 "varnelo-reader: --csv と --beep は watch と type と一緒にだけ使えます。"};
+constexpr Text kThenOnlyType{"varnelo-reader: --then goes with type only.",
+                             "varnelo-reader: --then は type と一緒にだけ使えます。"};
 constexpr Text kWaiting{"Waiting for a card; press Ctrl+C to stop.",
                         "カードを待っています。Ctrl+C で終わります。"};
 constexpr Text kPressKey{"Press any key to close this window.", "何かキーを押すとこのウィンドウを閉じます。"};
@@ -153,12 +175,13 @@ struct Options {
   std::string command;
   std::string pin;
   bool felicaNumber = false;
+  ArrivalOptions arrivals;
 };
 
 bool IsHelp(const std::string& argument) { return argument == "/?" || argument == "-h" || argument == "--help"; }
 
 bool IsCommand(const std::string& name) {
-  return name == "list" || name == "read" || name == "watch"
+  return name == "list" || name == "read" || name == "watch" || name == "type"
 #ifdef _WIN32
          || name == "library"
 #endif
@@ -168,6 +191,7 @@ bool IsCommand(const std::string& name) {
 // The problem with the command line, or empty when it is one to run.
 std::string ParseArguments(int argc, char** argv, Options& options) {
   options.pin = ReaderPinFromEnvironment();
+  bool thenGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--reader") {
@@ -176,6 +200,18 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
       options.pin = argv[++i];
     } else if (argument == "--felica-number") {
       options.felicaNumber = true;
+    } else if (argument == "--csv") {
+      if (i + 1 >= argc)
+        return Say(kCsvNeedsFile);
+      options.arrivals.csv = argv[++i];
+    } else if (argument == "--beep") {
+      options.arrivals.beep = true;
+    } else if (argument == "--then") {
+      const std::string then = i + 1 < argc ? argv[++i] : "";
+      if (then != "enter" && then != "tab" && then != "none")
+        return Say(kThenNeedsKey);
+      options.arrivals.then = then == "enter" ? ThenKey::Enter : then == "tab" ? ThenKey::Tab : ThenKey::None;
+      thenGiven = true;
     } else if (!argument.empty() && (argument[0] == '-' || argument[0] == '/')) {
       return Say(kUnknownOption) + argument;
     } else if (!options.command.empty() || !IsCommand(argument)) {
@@ -188,6 +224,12 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
     return Say(kNoCommand);
   if (options.felicaNumber && options.command != "read")
     return Say(kFelicaNumberOnlyRead);
+  const bool watching = options.command == "watch" || options.command == "type";
+  if ((!options.arrivals.csv.empty() || options.arrivals.beep) && !watching)
+    return Say(kWatchOptionsOnly);
+  if (thenGiven && options.command != "type")
+    return Say(kThenOnlyType);
+  options.arrivals.type = options.command == "type";
   return {};
 }
 
@@ -297,12 +339,21 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 int WatchCards(const Table& table, const Options& options) {
   // Lives as long as the process: a console handler may still run while it exits.
   static Stopper stopper(table);
+  Arrivals arrivals(options.arrivals);
+  if (!arrivals.Start())
+    return kExitFailed;
   WatchOptions watch;
   watch.pin = options.pin;
   WatchEvents events;
-  events.found = [](const Idm& idm) { Line("found IDm=" + Hex(idm)); };
+  // Reported once typed and listed: a line on the console means the card is in the file.
+  events.found = [&arrivals](const Idm& idm) {
+    arrivals.Arrived(idm);
+    Line("found IDm=" + Hex(idm));
+  };
   events.lost = [] { Line("lost"); };
-  ErrorLine(Say(kWaiting));
+  // type says how it waits itself.
+  if (!options.arrivals.type)
+    ErrorLine(Say(kWaiting));
 #ifdef _WIN32
   gStopper = &stopper;
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -408,6 +459,10 @@ int Run(const Options& options) {
   if (options.command == "library")
     return Library();
 #endif
+  if (options.arrivals.type && !TypingAvailable()) {
+    Tell(UserText::TypingUnavailable);
+    return kExitFailed;
+  }
   if (const char* trace = std::getenv("VARNELO_READER_TRACE"); trace && *trace == '1')
     GetTraffic().trace = TraceCommand;
   const Table& table = PlatformTable();

@@ -1,8 +1,10 @@
 // varnelo-reader against the real PC/SC stack: a private pcscd, vpcd and our virtual readers.
 // Each case checks the exit code, the exact value lines, and the pair of error types (with both
 // Japanese texts) that the tool reports. Needs root for the private mount namespace.
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 
 #include <sys/mount.h>
 
@@ -311,6 +313,92 @@ TEST_P(Watch, OneLinePerEvent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Events, Watch, ::testing::ValuesIn(kWatchCases), [](const auto& i) { return i.param.name; });
+
+// watch --csv: one line per arrival, local time with its offset, repeats marked, appended after
+// what the file holds, every line there by the time its card is reported.
+struct CsvCase {
+  const char* name;
+  std::optional<std::string> before;  // the file's content before the run; nothing: no file
+  std::string opening;                // what the run writes before its first line
+  const char* zone;                   // POSIX TZ rules, which need no time-zone database
+  std::string offset;
+};
+
+const CsvCase kCsvCases[] = {
+    {"NewFile", std::nullopt, "time,IDm,repeat\r\n", "JST-9", "+09:00"},
+    {"AppendsToAList", "time,IDm,repeat\r\n2026-12-09T10:15:30+09:00,0114B35E9C2A7D46\r\n", "", "NST+3:30",
+     "-03:30"},
+    {"AfterALineCutShort", "time,IDm,repeat\r\n2026-12-09T10:15:30+09:00,0114B3", "\r\n", "UTC0", "+00:00"},
+};
+
+void PrintTo(const CsvCase& c, std::ostream* os) { *os << c.name; }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class Csv : public ReaderTool, public ::testing::WithParamInterface<CsvCase> {};
+
+TEST_P(Csv, OneLinePerArrival) {
+  const CsvCase& c = GetParam();
+  const std::string path = TempDir() + "/cards-" + c.name + ".csv";
+  const std::string before = c.before.value_or("");
+  std::filesystem::remove(path);
+  if (c.before) std::ofstream(path, std::ios::binary) << *c.before;
+  auto reader = Place("transparent", "none");
+  Child watch({"/usr/bin/env", std::string("TZ=") + c.zone, VarneloReaderPath(), "watch", "--csv", path, "--reader", "00 00"});
+  const std::vector<std::pair<std::string, std::vector<std::string>>> steps = {
+      {"place standard", {"found " + kIdm}}, {"replace other", {"lost", "found " + kOtherIdm}},
+      {"remove", {"lost"}}, {"place standard", {"found " + kIdm}}};
+  size_t lines = 0;
+  for (const auto& [command, expected] : steps) {
+    ASSERT_EQ(reader->Do(command).substr(0, 2), "ok") << command;
+    for (const std::string& line : expected) {
+      std::optional<Child::Line> got = watch.Next(Millis(5000));
+      ASSERT_TRUE(got) << "no \"" << line << "\" after " << command;
+      EXPECT_EQ(got->text, line);
+      if (line.starts_with("found")) ++lines;
+    }
+    // The line is written (and pushed to the disk) before the card is reported.
+    const std::string now = ReadFile(path);
+    EXPECT_EQ(std::count(now.begin(), now.end(), '\n'),
+              std::count(before.begin(), before.end(), '\n') + (c.opening.empty() ? 0 : 1) + static_cast<long>(lines))
+        << "after " << command << ":\n" << now;
+  }
+  // Several looks of pcscd at the reader: a card that stays is listed once.
+  std::optional<Child::Line> extra = watch.Next(Millis(1500));
+  EXPECT_FALSE(extra) << "unexpected \"" << extra->text << "\"";
+  EXPECT_EQ(watch.Stop(SIGINT), 0) << "watch --csv ends cleanly on an interrupt";
+
+  const std::string text = ReadFile(path);
+  const std::string head = before + c.opening;
+  ASSERT_EQ(text.substr(0, head.size()), head) << "what the file held stays, then a whole line:\n" << text;
+  const std::vector<std::string> rest = {",012E4C8A1B3D5F70", ",0101020304050607", ",012E4C8A1B3D5F70,repeat"};
+  size_t at = head.size();
+  for (const std::string& tail : rest) {
+    const size_t lineEnd = text.find("\r\n", at);
+    ASSERT_NE(lineEnd, std::string::npos) << text;
+    const std::string line = text.substr(at, lineEnd - at);
+    at = lineEnd + 2;
+    ASSERT_GE(line.size(), 25u) << line;
+    EXPECT_EQ(line[4], '-') << line;
+    EXPECT_EQ(line[10], 'T') << line;
+    EXPECT_EQ(line.substr(19, 6), c.offset) << "the offset of the zone the tool runs in: " << line;
+    EXPECT_EQ(line.substr(25), tail);
+  }
+  EXPECT_EQ(at, text.size()) << "nothing after the last line:\n" << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(List, Csv, ::testing::ValuesIn(kCsvCases), [](const auto& i) { return std::string(i.param.name); });
+
+TEST(TypeOnLinux, SaysItCannotAndPointsAtWatch) {
+  if (VarneloReaderPath().empty()) GTEST_SKIP() << "varnelo-reader is not built: set VARNELO_READER_TOOL";
+  const Finished f = RunProgram({"/usr/bin/env", "LANG=C", VarneloReaderPath(), "type", "--then", "tab"}, Millis(5000));
+  EXPECT_EQ(f.code, 1);
+  EXPECT_NE(f.err.find("varnelo-reader watch"), std::string::npos) << f.err;
+  EXPECT_EQ(f.out, "");
+}
 
 }  // namespace
 

@@ -1,0 +1,54 @@
+#include "Arrivals.h"
+
+#include "UserTexts.h"
+
+namespace pcsc {
+
+bool Arrivals::Start() {
+  if (!options_.csv.empty()) {
+    unsigned error = 0;
+    switch (log_.Open(options_.csv, error)) {
+    case CardLog::Opened::Ok:
+      break;
+    case CardLog::Opened::InUse:
+      Tell(UserText::CsvInUse, options_.csv);
+      return false;
+    case CardLog::Opened::Failed:
+      Tell(UserText::CsvOpenFailed, std::to_string(error) + " " + options_.csv);
+      return false;
+    }
+  }
+  if (options_.type)
+    Tell(UserText::Waiting);
+  return true;
+}
+
+void Arrivals::Arrived(const Idm& idm) {
+  // The other program first: the person waits for the IDm there.
+  if (options_.type) {
+    unsigned error = 0;
+    switch (TypeText(IdmText(idm), options_.then, error)) {
+    case Typed::Done:
+      break;
+    case Typed::Refused:
+      Tell(UserText::Refused);
+      break;
+    case Typed::OwnConsole:
+      Tell(UserText::OwnConsole);
+      break;
+    case Typed::Failed:
+      Tell(UserText::TypingFailed, std::to_string(error));
+      break;
+    }
+  }
+  if (!options_.csv.empty()) {
+    std::string line;
+    unsigned error = 0;
+    if (!log_.Add(idm, line, error))
+      Tell(UserText::CsvWriteFailed, std::to_string(error) + " " + line.substr(0, line.find('\r')));
+  }
+  if (options_.beep)
+    Beep();
+}
+
+} // namespace pcsc

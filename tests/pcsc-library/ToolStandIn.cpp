@@ -1,0 +1,39 @@
+// varnelo-reader built over the stand-in service instead of winscard.dll. Its standard input
+// plays the reader: "reader NAME" plugs one in, "place N" puts the card whose IDm ends in byte N
+// (hexadecimal) on it, "remove" takes the card away.
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "FakePcsc.h"
+
+namespace pcsc {
+const Table& PlatformTable() { return fake::Table(); }
+} // namespace pcsc
+
+namespace {
+
+void Control() {
+  std::string reader, line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (line.starts_with("reader ")) {
+      reader = line.substr(7);
+      fake::AddReader(reader);
+    } else if (line.starts_with("place ")) {
+      const auto last = static_cast<uint8_t>(std::stoul(line.substr(6), nullptr, 16));
+      fake::PlaceCard(reader, fake::StandardCard(fake::Dialect::Transparent, last));
+    } else if (line == "remove") {
+      fake::RemoveCard(reader);
+    }
+  }
+}
+
+// Before main, so the first card can already be there when the tool looks.
+const bool kStarted = [] {
+  std::thread(Control).detach();
+  return true;
+}();
+
+} // namespace
