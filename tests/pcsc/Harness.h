@@ -68,7 +68,7 @@ class Pcscd {
   // With a definition for the driver on the given port (readers "<kReaderName> 00 00" on the
   // port and "... 00 01" on the next), or none at all (port 0). Waits until pcscd answers and
   // lists the expected readers.
-  std::string Start(int port, const std::string& driver = kOurDriver, const std::vector<std::string>& environment = {});
+  std::string Start(int port, const std::string& driver = kOurDriver);
   void Stop();
   bool running() const { return child_ != nullptr; }
   const std::string& driver() const { return driver_; }
@@ -102,6 +102,34 @@ class VirtualReader {
  private:
   Child child_;
 };
+
+// Hot-plugged readers (Hotplug.cpp). EnterPrivateHotplug, after EnterPrivateRunDir and before any
+// thread or pcscd starts, gives this process its own network namespace (loopback only), a tmpfs
+// /sys and our driver as a bundle for kUsbVendor/kUsbProduct over /usr/lib/pcsc/drivers.
+inline constexpr const char* kUsbVendor = "0xF1CA";
+inline constexpr const char* kUsbProduct = "0x0001";
+inline const std::string kPluggedName = "Varnelo Plugged";
+std::string EnterPrivateHotplug();
+
+// One USB reader ("Varnelo Plugged ..."), its driver on the port (and the next, as in the
+// reader definitions). Plug and Unplug return an empty string or why they failed.
+class UsbReader {
+ public:
+  explicit UsbReader(int port);
+  ~UsbReader();
+  UsbReader(const UsbReader&) = delete;
+  UsbReader& operator=(const UsbReader&) = delete;
+  std::string Plug();
+  std::string Unplug();  // waits until pcscd has let it go
+
+ private:
+  std::string Device() const;
+  int port_;
+  bool plugged_ = false;
+};
+
+// Waits until a reader whose name holds `part` is listed (or not). False after the timeout.
+bool WaitListed(const std::string& part, bool listed, Millis timeout);
 
 // Paths of the programs under test, from the build (compile definitions) or the environment.
 std::string VreaderPath();
