@@ -192,6 +192,17 @@ std::vector<ReadCase> FaultCases() {
 }
 INSTANTIATE_TEST_SUITE_P(Faults, Read, ::testing::ValuesIn(FaultCases()), [](const auto& i) { return i.param.name; });
 
+// The same read behind vpcd, a driver nobody here wrote, as behind ours.
+using ReadEachDriver = EachDriver;
+
+TEST_P(ReadEachDriver, ReadsTheNumber) {
+  if (VarneloReaderPath().empty()) GTEST_SKIP() << "varnelo-reader is not built: set VARNELO_READER_TOOL";
+  auto reader = Place("transparent", "standard");
+  ExpectOutcome(Tool(kNumberRead), Success({kIdm, kPmm, kNumber}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, ReadEachDriver, ::testing::Values(kOurDriver, "vpcd"));
+
 using Service = ReaderTool;
 
 TEST_F(Service, NoCard) { ExpectOutcome(Tool(kRead), Failure({}, {1036}, {157})); }
