@@ -78,11 +78,12 @@ bool FindObject(const Bytes& data, uint16_t wanted, Bytes& value) {
       tag = static_cast<uint16_t>(tag << 8 | data[at++]);
     }
     if (at >= data.size()) return false;
-    size_t length = data[at++];
-    if (length > 0x82 || length == 0x80) return false;
-    for (size_t extra = length > 0x80 ? length - 0x80 : 0; extra > 0; --extra) {  // 81 LL or 82 LL LL
+    const size_t first = data[at++];
+    if (first > 0x82 || first == 0x80) return false;
+    size_t length = first < 0x80 ? first : 0;
+    for (size_t extra = first > 0x80 ? first - 0x80 : 0; extra > 0; --extra) {  // 81 LL or 82 LL LL
       if (at >= data.size()) return false;
-      length = (length > 0x80 ? 0 : length << 8) | data[at++];
+      length = length << 8 | data[at++];
     }
     if (at + length > data.size()) return false;
     if (tag == wanted) {
