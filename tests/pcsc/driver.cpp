@@ -122,14 +122,19 @@ Bytes Exchange(Slot& s, uint8_t kind, const Bytes& data) {
   return answer;
 }
 
-// One question and its answer; the answer's first byte is its Link status.
 bool Untold(const Slot& s) { return s.card != s.toldCard || s.device != s.toldDevice; }
 
+void Wake(const Slot& s) {
+  const uint64_t one = 1;
+  const ssize_t written = write(s.wake, &one, sizeof one);
+  (void)written;  // a full counter wakes the waiter all the same
+}
+
+// One question and its answer; the answer's first byte is its Link status.
 Bytes Ask(Slot& s, uint8_t kind, const Bytes& data) {
   Bytes answer = Exchange(s, kind, data);
   // A report read here no longer wakes pcscd's polling thread through the socket.
-  const uint64_t one = 1;
-  if (Untold(s) && write(s.wake, &one, sizeof one) < 0) return {kNoReader};
+  if (Untold(s)) Wake(s);
   return answer;
 }
 
@@ -190,8 +195,8 @@ RESPONSECODE WaitForChange(DWORD lun, int timeoutMs) {
   pollfd p[3] = {{s->listener, POLLIN, 0}, {link, POLLIN, 0}, {s->wake, POLLIN, 0}};
   poll(p, 3, timeoutMs);
   uint64_t count;
-  if (read(s->wake, &count, sizeof count) < 0) {
-  }
+  const ssize_t drained = read(s->wake, &count, sizeof count);
+  (void)drained;  // nothing to take when something else ended the wait
   std::lock_guard lock(s->mutex);
   Drain(*s);
   return IFD_SUCCESS;
@@ -199,8 +204,9 @@ RESPONSECODE WaitForChange(DWORD lun, int timeoutMs) {
 
 RESPONSECODE WakeWaiter(DWORD lun) {
   Slot* s = Find(lun);
-  const uint64_t one = 1;
-  return s != nullptr && write(s->wake, &one, sizeof one) == sizeof one ? IFD_SUCCESS : IFD_COMMUNICATION_ERROR;
+  if (s == nullptr) return IFD_COMMUNICATION_ERROR;
+  Wake(*s);
+  return IFD_SUCCESS;
 }
 
 }  // namespace
