@@ -53,6 +53,7 @@ Fault ListReaders(const Table& table, Context context, std::vector<ReaderInfo>& 
     ReaderInfo info;
     info.name = state.reader;
     info.cardPresent = (state.eventState & kStatePresent) && !(state.eventState & kStateMute);
+    info.unavailable = state.eventState & (kStateUnavailable | kStateUnknown);
     if (info.cardPresent)
       info.atr = state.atr;
     readers.push_back(std::move(info));
@@ -63,7 +64,7 @@ Fault ListReaders(const Table& table, Context context, std::vector<ReaderInfo>& 
 int ChooseReader(const std::vector<ReaderInfo>& readers, const std::string& pin) {
   int best = -1;
   for (size_t i = 0; i < readers.size(); ++i) {
-    if (!pin.empty() && readers[i].name.find(pin) == std::string::npos)
+    if (readers[i].unavailable || (!pin.empty() && readers[i].name.find(pin) == std::string::npos))
       continue;
     if (best < 0 || Rank(readers[i]) < Rank(readers[static_cast<size_t>(best)]))
       best = static_cast<int>(i);

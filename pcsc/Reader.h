@@ -19,12 +19,13 @@ struct ReaderInfo {
   std::string name;
   bool cardPresent = false;
   std::vector<uint8_t> atr;
+  bool unavailable = false;  // listed, but its driver lost the device
 };
 
 // Every attached reader with its card state, in the service's order.
 Fault ListReaders(const Table& table, Context context, std::vector<ReaderInfo>& readers);
 // A FeliCa card first, then a contactless card, then the first reader; only names containing
-// pin (when not empty). -1 when none qualifies.
+// pin (when not empty), never an unavailable reader. -1 when none qualifies.
 int ChooseReader(const std::vector<ReaderInfo>& readers, const std::string& pin);
 // The pin from the environment, or "".
 std::string ReaderPinFromEnvironment();

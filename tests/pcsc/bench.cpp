@@ -2,8 +2,9 @@
 // SCardGetStatusChange waiter, in one run, with no added latency. Prints "BENCH key=value" lines:
 // milliseconds per read (median), the ratio to the plain client (one process per read; all reads
 // in one process; and the tool's time less a bare process start against the latter), PC/SC round
-// trips (APDUs the virtual reader saw) per operation and dialect, and card arrival/removal to the
-// watch line against the waiter.
+// trips (APDUs the virtual reader saw) and PC/SC calls per operation and dialect, and card
+// arrival/removal to the watch line against the waiter (median and 95th percentile), all through
+// our reader driver, which reports each change to pcscd at once.
 // Needs root (a private pcscd); VARNELO_READER_TOOL names the tool, VARNELO_PLAIN_CLIENT the
 // pyscard client (plain_client.py beside this source by default).
 #include <algorithm>
@@ -24,6 +25,11 @@ constexpr int kRounds = 40;
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+double Percentile95(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[std::min(v.size() - 1, (v.size() * 95 + 99) / 100 - 1)];
 }
 
 double Since(Clock::time_point start, Clock::time_point end = Clock::now()) {
@@ -58,6 +64,24 @@ bool ToolApdus(VirtualReader& reader, const std::vector<std::string>& argv, std:
   apdus.clear();
   for (std::string apdu; log >> apdu;) apdus.push_back(apdu);
   return true;
+}
+
+// The PC/SC calls of one run (each a round trip to pcscd), counted by the preloaded
+// libpcsc-count; the calls one by one in `detail`. -1 when nothing was counted.
+long PcscCalls(const std::vector<std::string>& argv, std::string& detail) {
+  const std::string file = TempDir() + "/calls";
+  std::remove(file.c_str());
+  std::vector<std::string> counted{"/usr/bin/env", "LD_PRELOAD=" PCSC_COUNT_PATH, "PCSC_COUNT_FILE=" + file};
+  counted.insert(counted.end(), argv.begin(), argv.end());
+  RunProgram(counted, Millis(20000));
+  std::ifstream in(file);
+  long total = -1, n;
+  detail.clear();
+  for (std::string call; in >> call >> n;) {
+    total = std::max(total, 0L) + n;
+    detail += " " + call + "=" + std::to_string(n);
+  }
+  return total;
 }
 
 // Each program once per round, in turn, so that load from elsewhere on the machine falls on all
@@ -95,28 +119,12 @@ bool Reads(int port) {
     Print("pcsc_" + key + "_ratio_process", ours / process);
     Print("pcsc_" + key + "_ratio_inprocess", ours / inProcess);
     Print("pcsc_" + key + "_ratio_work", (ours - startup) / inProcess);
+    std::string detail;
+    Print("pcsc_" + key + "_calls", PcscCalls(k == 0 ? read : number, detail));
     Print("pcsc_" + key + "_apdus", static_cast<long>(apdus[k]->size()));
   }
   reader.child().Stop();
   return WaitCard(ReaderName(0), false, Millis(5000)) || Fail("the card did not leave");
-}
-
-// The PC/SC calls of one run (each a round trip to pcscd), counted by the preloaded
-// libpcsc-count; the calls one by one in `detail`. -1 when nothing was counted.
-long PcscCalls(const std::vector<std::string>& argv, std::string& detail) {
-  const std::string file = TempDir() + "/calls";
-  std::remove(file.c_str());
-  std::vector<std::string> counted{"/usr/bin/env", "LD_PRELOAD=" PCSC_COUNT_PATH, "PCSC_COUNT_FILE=" + file};
-  counted.insert(counted.end(), argv.begin(), argv.end());
-  RunProgram(counted, Millis(20000));
-  std::ifstream in(file);
-  long total = -1, n;
-  detail.clear();
-  for (std::string call; in >> call >> n;) {
-    total = std::max(total, 0L) + n;
-    detail += " " + call + "=" + std::to_string(n);
-  }
-  return total;
 }
 
 // Per dialect and operation: the APDUs the virtual reader saw and all PC/SC calls of the tool.
@@ -161,14 +169,14 @@ bool Events(int port) {
   std::this_thread::sleep_for(Millis(500));
   std::vector<double> arrival[2], removal[2];
   std::mt19937 random(7);
-  for (int i = 0; i < 20; ++i) {
-    // Start each event at another point of pcscd's 0.4 s look at the reader.
-    std::this_thread::sleep_for(Millis(300 + random() % 400));
+  for (int i = 0; i < kRounds; ++i) {
+    // A random while after the last change was seen, so no change follows a fixed rhythm.
+    std::this_thread::sleep_for(Millis(100 + random() % 200));
     Clock::time_point start = Clock::now();
     reader.Do("place standard");
     arrival[0].push_back(LineAfter(watch, "found IDm=012E4C8A1B3D5F70", start));
     arrival[1].push_back(LineAfter(waiter, "present", start));
-    std::this_thread::sleep_for(Millis(300 + random() % 400));
+    std::this_thread::sleep_for(Millis(100 + random() % 200));
     start = Clock::now();
     reader.Do("remove");
     removal[0].push_back(LineAfter(watch, "lost", start));
@@ -177,13 +185,17 @@ bool Events(int port) {
   for (auto* v : {arrival, removal})
     for (int j = 0; j < 2; ++j)
       if (std::count(v[j].begin(), v[j].end(), -1.0) > 0) return Fail("a watch line never came");
-  const double a[2] = {Median(arrival[0]), Median(arrival[1])}, r[2] = {Median(removal[0]), Median(removal[1])};
-  Print("pcsc_arrival_watch_ms", a[0]);
-  Print("pcsc_arrival_waiter_ms", a[1]);
-  Print("pcsc_arrival_ratio", a[0] / a[1]);
-  Print("pcsc_removal_watch_ms", r[0]);
-  Print("pcsc_removal_waiter_ms", r[1]);
-  Print("pcsc_removal_ratio", r[0] / r[1]);
+  for (const auto& [name, v] : {std::pair<std::string, std::vector<double>*>{"arrival", arrival}, {"removal", removal}}) {
+    const double median[2] = {Median(v[0]), Median(v[1])}, p95[2] = {Percentile95(v[0]), Percentile95(v[1])};
+    Print("pcsc_" + name + "_watch_ms", median[0]);
+    Print("pcsc_" + name + "_waiter_ms", median[1]);
+    Print("pcsc_" + name + "_ratio", median[0] / median[1]);
+    Print("pcsc_" + name + "_extra_ms", median[0] - median[1]);
+    Print("pcsc_" + name + "_watch_p95_ms", p95[0]);
+    Print("pcsc_" + name + "_waiter_p95_ms", p95[1]);
+    Print("pcsc_" + name + "_p95_ratio", p95[0] / p95[1]);
+    Print("pcsc_" + name + "_changes", static_cast<long>(v[0].size()));
+  }
   return true;
 }
 
