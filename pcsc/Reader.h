@@ -29,9 +29,10 @@ int ChooseReader(const std::vector<ReaderInfo>& readers, const std::string& pin)
 // The pin from the environment, or "".
 std::string ReaderPinFromEnvironment();
 
-// The dialect found for a reader, kept for the life of the process.
+// The dialect found for a reader, kept for the life of the process; escapeDisabled: the reader's
+// driver refuses the escape channel by its settings.
 Dialect RememberedDialect(const std::string& reader);
-void RememberDialect(const std::string& reader, Dialect dialect);
+void RememberDialect(const std::string& reader, Dialect dialect, bool escapeDisabled = false);
 void ForgetDialects();
 
 // Counts every command sent, and optionally shows it (for people and benchmarks).
@@ -42,7 +43,7 @@ struct Traffic {
 Traffic& GetTraffic();
 
 // One connection to the card on a reader; the destructor ends an open session and disconnects.
-class Session {
+class Session final : public Link {
 public:
   Session(const Table& table, Context context, std::string reader, std::span<const uint8_t> atr);
   ~Session();
@@ -50,6 +51,8 @@ public:
   Session& operator=(const Session&) = delete;
 
   Fault Connect();
+  // To the reader itself, card or not: escape commands only.
+  Fault ConnectDirect();
   // The activated card's IDm through identification (the reader polls with FF FF).
   Fault ReadIdm(Idm& idm);
   Fault ReadPmm(Pmm& pmm);
@@ -59,13 +62,21 @@ public:
   Fault Poll(uint16_t systemCode, PollingReply& reply);
   // Any other frame through the raw channel; reply is the card's frame.
   Fault Exchange(std::span<const uint8_t> frame, uint32_t timeoutMicroseconds, std::vector<uint8_t>& reply);
+  // system: the system code whose polling gave this IDm, where no polling of this connection did.
   Fault ReadBlocks(const Idm& idm, std::span<const uint8_t> services, std::span<const uint8_t> blocks,
-                   ReadReply& reply);
+                   ReadReply& reply, uint16_t system = 0xFFFF);
+  // Whether the reader passes escape commands (start and end a session through them); on a
+  // direct connection this needs no card.
+  Fault CheckEscape();
+  // After PrepareRaw, CheckEscape or an escape command: the driver refuses escape commands by its settings.
+  bool EscapeDisabled() const { return escapeDisabled_; }
 
-  Fault Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& response);
+  Fault Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& response) override;
+  Fault Escape(std::span<const uint8_t> command, std::vector<uint8_t>& response) override;
 
 private:
-  Fault Probe(Dialect candidate);
+  Fault Control(uint32_t code, std::span<const uint8_t> command, std::vector<uint8_t>& response);
+  Fault FindEscapeCodes();
   void EndSession();
 
   const Table& table_;
@@ -77,6 +88,13 @@ private:
   bool connected_ = false;
   bool sessionOpen_ = false;
   Dialect dialect_ = Dialect::Unknown;
+  bool activated_ = false; // the reader's last polling in this connection
+  Idm activatedIdm_{};
+  uint16_t activatedSystem_ = 0xFFFF;
+  bool escapeLooked_ = false;
+  std::vector<uint32_t> escapeCodes_; // still to try, the one that works first
+  bool featureListWithoutEscape_ = false;
+  bool escapeDisabled_ = false;
 };
 
 } // namespace pcsc

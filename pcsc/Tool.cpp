@@ -26,6 +26,14 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+#ifdef _WIN32
+constexpr const char kEscapeSetting[] =
+    "DWORD EscapeCommandEnable=1 under the reader's Device Parameters registry key, then replug the reader";
+#else
+constexpr const char kEscapeSetting[] =
+    "bit 0x0001 in ifdDriverOptions of the CCID driver's Info.plist, then restart pcscd";
+#endif
+
 constexpr const char kUsage[] =
     "usage: varnelo-reader list [--reader SUBSTRING]\n"
     "       varnelo-reader read [--felica-number] [--reader SUBSTRING]\n"
@@ -147,12 +155,16 @@ int List(const Table& table, const Options& options) {
       continue;
     any = true;
     Dialect dialect = Dialect::Unknown;
+    Session session(table, service.context(), reader.name, reader.atr);
     if (reader.cardPresent) {
-      Session session(table, service.context(), reader.name, reader.atr);
       if (session.Connect() == Fault::None)
         session.PrepareRaw(dialect);
+    } else if (session.ConnectDirect() == Fault::None) {
+      session.CheckEscape();
     }
-    Line(std::string("card=") + (reader.cardPresent ? "yes" : "no") + " dialect=" + DialectName(dialect) +
+    // The one thing a user can change about a reader: say it where the reader is named.
+    const std::string escape = session.EscapeDisabled() ? std::string(" escape=disabled enable=\"") + kEscapeSetting + "\"" : "";
+    Line(std::string("card=") + (reader.cardPresent ? "yes" : "no") + " dialect=" + DialectName(dialect) + escape +
          " reader=" + reader.name);
   }
   return any ? kExitOk : Fail(Operation::Open, Fault::NoReader);
