@@ -13,6 +13,7 @@ constexpr int kMaxResponseFetches = 4;
 struct Found {
   Dialect dialect;
   bool escapeDisabled;
+  uint32_t escapeCode; // the control code that passed escape commands, 0: none found
 };
 std::mutex gDialectsMutex;
 std::map<std::string, Found>& Dialects() {
@@ -90,17 +91,19 @@ Dialect RememberedDialect(const std::string& reader) {
   return it == Dialects().end() ? Dialect::Unknown : it->second.dialect;
 }
 
-void RememberDialect(const std::string& reader, Dialect dialect, bool escapeDisabled) {
+void RememberDialect(const std::string& reader, Dialect dialect, bool escapeDisabled, uint32_t escapeCode) {
   std::lock_guard<std::mutex> guard(gDialectsMutex);
-  Dialects()[reader] = {dialect, escapeDisabled};
+  Dialects()[reader] = {dialect, escapeDisabled, escapeCode};
 }
 
 namespace {
-bool RememberedEscapeDisabled(const std::string& reader) {
+Found RememberedFinding(const std::string& reader) {
   std::lock_guard<std::mutex> guard(gDialectsMutex);
   auto it = Dialects().find(reader);
-  return it != Dialects().end() && it->second.escapeDisabled;
+  return it == Dialects().end() ? Found{Dialect::Unknown, false, 0} : it->second;
 }
+
+bool UsesEscape(Dialect dialect) { return dialect == Dialect::EscapeSession || dialect == Dialect::EscapeSession50; }
 } // namespace
 
 void ForgetDialects() {
@@ -279,15 +282,22 @@ Fault Session::PrepareRaw(Dialect& dialect) {
     dialect = dialect_;
     return Fault::None;
   }
-  Dialect known = RememberedDialect(reader_);
-  escapeDisabled_ = RememberedEscapeDisabled(reader_);
+  const Found found = RememberedFinding(reader_);
+  Dialect known = found.dialect;
+  escapeDisabled_ = found.escapeDisabled;
+  if (found.escapeCode != 0 && !escapeLooked_) {
+    escapeLooked_ = true;
+    escapeCodes_ = {found.escapeCode};
+  }
   if (known != Dialect::Unknown && CodecFor(known).close) {
     // Starting the session checks the remembered dialect too; a refusal means probing afresh.
     const Fault fault = CodecFor(known).probe(*this);
     if (fault != Fault::None && !NotThisDialect(fault))
       return fault;
-    if (fault != Fault::None)
+    if (fault != Fault::None) {
       known = Dialect::Unknown;
+      escapeLooked_ = false;
+    }
   }
   if (known == Dialect::Unknown) {
     // The ATR orders the candidates; a caller that chose the reader without one asks now.
@@ -310,7 +320,8 @@ Fault Session::PrepareRaw(Dialect& dialect) {
     // Only a reader left without any raw channel needs to be told about its escape setting.
     escapeDisabled_ = escapeDisabled_ && known == Dialect::IdentificationOnly;
     if (certain)
-      RememberDialect(reader_, known, escapeDisabled_);
+      RememberDialect(reader_, known, escapeDisabled_,
+                      UsesEscape(known) && !escapeCodes_.empty() ? escapeCodes_.front() : 0);
   }
   sessionOpen_ = CodecFor(known).close != nullptr;
   dialect = dialect_ = known;

@@ -32,7 +32,7 @@ std::string ReaderPinFromEnvironment();
 // The dialect found for a reader, kept for the life of the process; escapeDisabled: the reader's
 // driver refuses the escape channel by its settings.
 Dialect RememberedDialect(const std::string& reader);
-void RememberDialect(const std::string& reader, Dialect dialect, bool escapeDisabled = false);
+void RememberDialect(const std::string& reader, Dialect dialect, bool escapeDisabled = false, uint32_t escapeCode = 0);
 void ForgetDialects();
 
 // Counts every command sent, and optionally shows it (for people and benchmarks).

@@ -295,7 +295,7 @@ uint32_t FakeTransmit(pcsc::Card handle, uint32_t, const uint8_t* send, size_t s
     return rc;
   const Card* card = Connected(s, handle);
   if (!card)
-    return pcsc::kRemovedCard;
+    return gDirect.count(handle) ? pcsc::kNoSmartcard : pcsc::kRemovedCard;
   if (static_cast<int>(s.calls[kTransmit]) - 1 == s.emptyReplyAt) {
     *receiveLength = 0;
     return pcsc::kSuccess;
