@@ -381,6 +381,7 @@ uint32_t FakeControl(pcsc::Card handle, uint32_t code, const uint8_t* send, size
   Service& s = GetService();
   Lock lock(s.mutex);
   s.sent.emplace_back(send, send + sendLength);
+  s.controlCodes.push_back(code);
   if (uint32_t rc = Enter(s, kControl))
     return rc;
   const Card* card = Connected(s, handle);
@@ -458,6 +459,7 @@ void Reset() {
   s.openContexts = s.openCards = 0;
   s.emptyReplyAt = -1;
   s.sent.clear();
+  s.controlCodes.clear();
   gDirect.clear();
   s.changed.notify_all();
 }

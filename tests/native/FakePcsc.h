@@ -60,6 +60,7 @@ struct Service {
   unsigned cancelGeneration = 0;
   int emptyReplyAt = -1; // the transmit (counted from 0) answered with nothing at all
   std::vector<std::vector<uint8_t>> sent;
+  std::vector<uint32_t> controlCodes; // every control call's code, in order
 };
 
 Service& GetService();
