@@ -152,6 +152,16 @@ const ReadCase kDialectCases[] = {
     {"IdentOnlyHasNoRawChannel", "ident", "standard", "none", kNumberRead, Failure({kIdm, kPmm}, {1044}, {160})},
     {"OtherCard", "transparent", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
     {"OtherCardPn53x", "pn53x", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
+    {"Pseudo", "pseudo", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"PseudoNumber", "pseudo", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    {"OtherCardPseudo", "pseudo", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
+    // Storage-card readers reach only the card's first system: no FE 00 polling, whatever the card.
+    {"Storage", "storage", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"StorageNumber", "storage", "standard", "none", kNumberRead, Failure({kIdm, kPmm}, {1044}, {160})},
+    {"StorageNumberCommonFirst", "storage", "common-first", "none", kNumberRead,
+     Failure({"IDm=012E4C8A1B3D5F74", kPmm}, {1044}, {160})},
+    // No PMm by GET DATA and no polling to get it from: the IDm, then no raw channel.
+    {"StorageLists", "storage-lists", "standard", "none", kRead, Failure({kIdm}, {1044}, {160})},
 };
 INSTANTIATE_TEST_SUITE_P(Dialects, Read, ::testing::ValuesIn(kDialectCases), [](const auto& i) { return i.param.name; });
 
@@ -162,6 +172,9 @@ const ReadCase kContentCases[] = {
     {"NoNumberService", "transparent", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
     {"NoNumberServiceBare", "bare", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
     {"NoBlockZero", "pn53x", "empty-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F73", kPmm}, {1042}, {159})},
+    {"NoCommonAreaPseudo", "pseudo", "no-common", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F71", kPmm}, {1036}, {157})},
+    {"NoNumberServicePseudo", "pseudo", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
+    {"NoBlockZeroPseudo", "pseudo", "empty-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F73", kPmm}, {1042}, {159})},
     {"WithoutNumberTheCardReads", "transparent", "no-common", "none", kRead, Success({"IDm=012E4C8A1B3D5F71", kPmm})},
 };
 INSTANTIATE_TEST_SUITE_P(CardContents, Read, ::testing::ValuesIn(kContentCases), [](const auto& i) { return i.param.name; });
@@ -174,8 +187,10 @@ std::vector<ReadCase> FaultCases() {
     std::replace_if(name.begin(), name.end(), [](char c) { return c == '-' || c == '@'; }, '_');
     cases.push_back({name, dialect, "standard", fault, kNumberRead, FailureAfterSome({kIdm, kPmm}, std::move(felica), std::move(rw))});
   };
-  for (const std::string dialect : {"transparent", "pn53x", "bare"}) {
-    for (const char* broken : {"truncated", "lying-length", "wrong-code"}) add(dialect, broken + std::string("@read"), {}, {150});
+  for (const std::string dialect : {"transparent", "pn53x", "bare", "pseudo"}) {
+    // Pseudo-APDU replies carry no frame: no length byte or response code to break.
+    if (dialect != "pseudo")
+      for (const char* broken : {"truncated", "lying-length", "wrong-code"}) add(dialect, broken + std::string("@read"), {}, {150});
     add(dialect, "other-idm", {1049}, {});
     // A bare-frame reader tells a silent card only by a failure status word (63 00).
     add(dialect, "mute", {}, dialect == "bare" ? std::vector<int>{149, 152, 156} : std::vector<int>{152, 156});
@@ -252,8 +267,14 @@ TEST_P(List, ShowsEachReaderAndTheDialect) {
 
 INSTANTIATE_TEST_SUITE_P(Dialects, List,
                          ::testing::Values(ListCase{"transparent", "transparent-session"}, ListCase{"pn53x", "pn53x-direct"},
-                                           ListCase{"bare", "pn53x-bare-frame"}, ListCase{"ident", "identification-only"}),
-                         [](const auto& i) { return i.param.dialect; });
+                                           ListCase{"bare", "pn53x-bare-frame"}, ListCase{"ident", "identification-only"},
+                                           ListCase{"pseudo", "felica-pseudo-apdu"}, ListCase{"storage", "storage-card"},
+                                           ListCase{"storage-lists", "storage-card-lists"}),
+                         [](const auto& i) {
+                           std::string name = i.param.dialect;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
 
 // watch: one "found" per arrival, one "lost" per departure, nothing while a card stays.
 struct WatchStep {
