@@ -172,8 +172,12 @@ Opened OpenedReader(State& s) {
 
 ErrorPair PollCard(const Opened& opened, uint16_t systemCode, Idm& idm, Pmm& pmm) {
   Session session(Pcsc(), opened.context, opened.reader, {});
-  if (Fault fault = session.Connect(); fault != Fault::None)
-    return ErrorFor(Operation::Polling, fault);
+  Fault connected = session.Connect();
+  // An escape-channel reader polls through a direct connection when the service sees no card.
+  if (connected == Fault::NoCard && systemCode != 0xFFFF && session.EscapeReader())
+    connected = session.ConnectDirect();
+  if (connected != Fault::None)
+    return ErrorFor(Operation::Polling, connected);
   if (systemCode != 0xFFFF) {
     PollingReply reply;
     if (Fault fault = session.Poll(systemCode, reply); fault != Fault::None)

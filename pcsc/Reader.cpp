@@ -200,14 +200,7 @@ Fault Session::FindEscapeCodes() {
   return Fault::None;
 }
 
-Fault Session::CheckEscape() {
-  static constexpr uint8_t kStart[] = {0x81, 0x00}, kEnd[] = {0x82, 0x00};
-  std::vector<uint8_t> response;
-  Fault fault = Escape(EscapeSessionCommand(0xC2, 0x00, kStart), response);
-  if (fault == Fault::None)
-    fault = Escape(EscapeSessionCommand(0xC2, 0x00, kEnd), response);
-  return fault;
-}
+bool Session::EscapeReader() const { return UsesEscape(RememberedDialect(reader_)); }
 
 Fault Session::Escape(std::span<const uint8_t> command, std::vector<uint8_t>& response) {
   if (!table_.control || command.empty())

@@ -53,6 +53,8 @@ public:
   Fault Connect();
   // To the reader itself, card or not: escape commands only.
   Fault ConnectDirect();
+  // The reader's remembered dialect goes through the escape channel, which needs no card.
+  bool EscapeReader() const;
   // The activated card's IDm through identification (the reader polls with FF FF).
   Fault ReadIdm(Idm& idm);
   Fault ReadPmm(Pmm& pmm);
@@ -65,10 +67,7 @@ public:
   // system: the system code whose polling gave this IDm, where no polling of this connection did.
   Fault ReadBlocks(const Idm& idm, std::span<const uint8_t> services, std::span<const uint8_t> blocks,
                    ReadReply& reply, uint16_t system = 0xFFFF);
-  // Whether the reader passes escape commands (start and end a session through them); on a
-  // direct connection this needs no card.
-  Fault CheckEscape();
-  // After PrepareRaw, CheckEscape or an escape command: the driver refuses escape commands by its settings.
+  // After PrepareRaw or an escape command: the driver refuses escape commands by its settings.
   bool EscapeDisabled() const { return escapeDisabled_; }
 
   Fault Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& response) override;

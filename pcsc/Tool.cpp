@@ -155,13 +155,10 @@ int List(const Table& table, const Options& options) {
       continue;
     any = true;
     Dialect dialect = Dialect::Unknown;
+    // Without a card nothing tells a FeliCa reader from another: its escape setting is not shown.
     Session session(table, service.context(), reader.name, reader.atr);
-    if (reader.cardPresent) {
-      if (session.Connect() == Fault::None)
-        session.PrepareRaw(dialect);
-    } else if (session.ConnectDirect() == Fault::None) {
-      session.CheckEscape();
-    }
+    if (reader.cardPresent && session.Connect() == Fault::None)
+      session.PrepareRaw(dialect);
     // The one thing a user can change about a reader: say it where the reader is named.
     const std::string escape = session.EscapeDisabled() ? std::string(" escape=disabled enable=\"") + kEscapeSetting + "\"" : "";
     Line(std::string("card=") + (reader.cardPresent ? "yes" : "no") + " dialect=" + DialectName(dialect) + escape +

@@ -26,6 +26,7 @@ constexpr const char* kReader = "Test Reader 00 00";
 constexpr int kStatusChange = 3;
 constexpr int kConnect = 5;
 constexpr int kTransmit = 8;
+constexpr int kConnectDirect = 9;
 constexpr int kTransparent = 0, kPn53x = 1, kIdentificationOnly = 3, kEscape = 5, kPseudo = 6, kStorageLists = 7;
 constexpr int kEscapeRefused = 4, kCommonFirst = 8;
 constexpr uint32_t kSharingViolation = 0x8010000B, kRemovedCard = 0x80100069;
@@ -489,6 +490,11 @@ TEST_F(PcscLibrary, EscapeChannelWithWindowsCodesRefusedAndPcscLitesTaken) {
   EXPECT_EQ(codes[2], 0x42000001u) << "then the escape code from the feature list";
   for (int i = 3; i < std::min(seen, 16); ++i)
     EXPECT_EQ(codes[i], 0x42000001u) << "the second connection knows the code: no feature request again";
+  // Without a card the service offers no shared connection; the reader still polls through a direct one.
+  RemoveCard();
+  EXPECT_EQ(PollCard(0xFE00, idm), 0);
+  EXPECT_EQ(LastError(), Pair(1036, 157)) << "no card";
+  EXPECT_EQ(Control<unsigned (*)(int)>("standin_calls")(kConnectDirect), 1u);
 }
 
 TEST_F(PcscLibrary, OtherDialectsThroughTheLibrary) {

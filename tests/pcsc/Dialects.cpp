@@ -1,5 +1,7 @@
 #include "Dialects.h"
 
+#include <algorithm>
+
 namespace {
 
 const Dialect kDialects[] = {
@@ -8,6 +10,7 @@ const Dialect kDialects[] = {
     {"bare", Channel::BareFrame, 0x03, 0xF011, true},
     {"ident", Channel::IdentOnly, 0x11, 0x003B, true},
     {"garbage", Channel::Garbage, 0x11, 0x003B, true},
+    {"escape", Channel::Escape, 0x11, 0x003B, true},
     {"pseudo", Channel::Pseudo, 0x11, 0x003B, true},
     {"storage", Channel::StorageSelect, 0x11, 0x003B, true},
     {"storage-lists", Channel::StorageLists, 0x11, 0x003B, false},
@@ -16,7 +19,7 @@ const Dialect kDialects[] = {
 const std::pair<const char*, Fault> kFaults[] = {
     {"none", Fault::None},           {"truncated", Fault::Truncated}, {"lying-length", Fault::LyingLength},
     {"wrong-code", Fault::WrongCode}, {"other-idm", Fault::OtherIdm},  {"mute", Fault::Mute},
-    {"vanish", Fault::Vanish}, {"short-id", Fault::ShortId},
+    {"vanish", Fault::Vanish}, {"short-id", Fault::ShortId}, {"escape-refused", Fault::EscapeRefused},
 };
 
 const Bytes kOk{0x90, 0x00};
@@ -79,7 +82,11 @@ bool FindObject(const Bytes& data, uint16_t wanted, Bytes& value) {
     }
     if (at >= data.size()) return false;
     size_t length = data[at++];
-    if (length == 0x81 && at < data.size()) length = data[at++];
+    if (length > 0x82 || length == 0x80) return false;
+    for (size_t extra = length > 0x80 ? length - 0x80 : 0; extra > 0; --extra) {  // 81 LL or 82 LL LL
+      if (at >= data.size()) return false;
+      length = (length > 0x80 ? 0 : length << 8) | data[at++];
+    }
     if (at + length > data.size()) return false;
     if (tag == wanted) {
       value.assign(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + length));
@@ -101,6 +108,37 @@ std::optional<Bytes> Transparent(const VirtualCard& card, FaultSpec fault, uint8
   if (!answer) return Cat(Bytes{0xC0, 0x03, 0x01, 0x64, 0x01}, kOk);
   Bytes r = Cat(kSessionOk, {0x92, 0x01, 0x00, 0x96, 0x02, 0x00, 0x00, 0x97, static_cast<uint8_t>(answer->size())});
   return Cat(Cat(r, *answer), kOk);
+}
+
+// The transparent session through the escape channel: the same objects under FF C2 or FF 50, with
+// short or extended lengths. A card that does not answer (or is not there) leaves out the 97
+// object; the status word stays 90 00.
+ControlReply Escape(const VirtualCard* card, FaultSpec fault, const Bytes& command) {
+  ControlReply reply;
+  if (command.size() < 4 || command[0] != 0xFF) return reply.data = kNoClass, reply;
+  if (command[1] != 0xC2 && command[1] != 0x50) return reply.data = kNoInstruction, reply;
+  size_t at = 4, lc = 0, le = 0;
+  if (command.size() > 4) {
+    const bool extended = command[4] == 0x00 && command.size() >= 7;
+    lc = extended ? static_cast<size_t>(command[5] << 8 | command[6]) : command[4];
+    at = extended ? 7 : 5;
+    le = extended ? 2 : 1;
+  }
+  const size_t rest = command.size() - std::min(command.size(), at + lc);
+  if (at + lc > command.size() || (rest != 0 && rest != le)) return reply.data = Bytes{0x67, 0x00}, reply;
+  const Bytes data(command.begin() + static_cast<long>(at), command.begin() + static_cast<long>(at + lc));
+  if (command[3] != 0x01) return reply.data = Cat(kSessionOk, kOk), reply;
+  Bytes frame;
+  if (!FindObject(data, 0x95, frame)) return reply.data = Cat(Bytes{0xC0, 0x03, 0x01, 0x6A, 0x80}, kOk), reply;
+  const Bytes header = Cat(kSessionOk, {0x92, 0x01, 0x00, 0x96, 0x02, 0x00, 0x00});
+  reply.vanished = card != nullptr && fault.fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06;
+  std::optional<Bytes> answer = card != nullptr && !reply.vanished ? CardAnswer(*card, fault, frame) : std::nullopt;
+  if (!answer) return reply.data = Cat(header, kOk), reply;
+  Bytes object{0x97};
+  if (answer->size() > 0x7F) object.push_back(0x81);
+  object.push_back(static_cast<uint8_t>(answer->size()));
+  reply.data = Cat(Cat(Cat(header, object), *answer), kOk);
+  return reply;
 }
 
 // PN53x commands inside FF 00 00 00: firmware version, InListPassiveTarget, InDataExchange.
@@ -272,4 +310,20 @@ std::optional<Bytes> Respond(const Dialect& d, const VirtualCard& card, FaultSpe
   }
   if (ins == 0xCA || ins == 0xC2 || ins == 0x00) return kNotSupported;
   return kNoInstruction;
+}
+
+ControlReply Control(const Dialect& d, const VirtualCard* card, FaultSpec fault, uint32_t code, const Bytes& data) {
+  const bool escape = d.channel == Channel::Escape && fault.fault != Fault::EscapeRefused;
+  ControlReply reply;
+  if (code == kFeatureRequest) {
+    reply.data = {0x12, 0x04, 0x42, 0x00, 0x0D, 0x49};
+    if (escape) reply.data = Cat(reply.data, {0x13, 0x04, 0x42, 0x00, 0x0D, 0xAC});
+  } else if (code == kTlvProperties) {
+    reply.data = {};  // no properties worth telling
+  } else if (code == kEscapeCode && escape) {
+    reply = Escape(card, fault, data);
+  } else {
+    reply.refused = true;
+  }
+  return reply;
 }

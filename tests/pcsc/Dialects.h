@@ -8,7 +8,7 @@
 
 // Pseudo: FeliCa pseudo-APDUs FF 40 / FF 46; StorageSelect: SELECT FILE by service and READ
 // BINARY; StorageLists: READ BINARY holding the lists. The last two reach system 0 only.
-enum class Channel { Transparent, Pn53x, BareFrame, IdentOnly, Garbage, Pseudo, StorageSelect, StorageLists };
+enum class Channel { Transparent, Pn53x, BareFrame, IdentOnly, Garbage, Escape, Pseudo, StorageSelect, StorageLists };
 
 struct Dialect {
   std::string name;
@@ -21,8 +21,9 @@ struct Dialect {
 // What goes wrong in the card's answers. Truncated, LyingLength and WrongCode spoil every frame,
 // or with "@poll" / "@read" after the name only Polling or only Read Without Encryption replies.
 // OtherIdm, Mute and Vanish act on block reads only (a card that does not answer a poll is simply
-// not there), ShortId on the reader's GET DATA answers.
-enum class Fault { None, Truncated, LyingLength, WrongCode, OtherIdm, Mute, Vanish, ShortId };
+// not there), ShortId on the reader's GET DATA answers. EscapeRefused is a reader whose driver
+// settings keep escape commands off: no escape feature in the list, the escape code refused.
+enum class Fault { None, Truncated, LyingLength, WrongCode, OtherIdm, Mute, Vanish, ShortId, EscapeRefused };
 
 struct FaultSpec {
   Fault fault = Fault::None;
@@ -39,3 +40,17 @@ Bytes Atr(const Dialect& dialect);
 // The reader's response APDU (data and status word) to one command APDU, or nothing when the
 // card leaves in the middle of the command (Fault::Vanish on a block read).
 std::optional<Bytes> Respond(const Dialect& dialect, const VirtualCard& card, FaultSpec fault, const Bytes& apdu);
+
+// The reader's control channel (SCardControl), as a CCID reader answers it.
+constexpr uint32_t kFeatureRequest = 0x42000D48;  // CM_IOCTL_GET_FEATURE_REQUEST, SCARD_CTL_CODE(3400)
+constexpr uint32_t kTlvProperties = 0x42000D49;   // listed as FEATURE_GET_TLV_PROPERTIES (0x12)
+constexpr uint32_t kEscapeCode = 0x42000DAC;      // listed as FEATURE_CCID_ESC_COMMAND (0x13)
+
+struct ControlReply {
+  bool refused = false;   // the driver answers "not supported"
+  bool vanished = false;  // the card left during the command (the reply still comes)
+  Bytes data;
+};
+
+// `card` is null when no card is on the reader: escape commands work without one.
+ControlReply Control(const Dialect& dialect, const VirtualCard* card, FaultSpec fault, uint32_t code, const Bytes& data);

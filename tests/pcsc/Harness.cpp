@@ -196,19 +196,26 @@ int Child::Stop(int signal) {
   return status_;
 }
 
-std::string Pcscd::Start(int port) {
+std::string Pcscd::Start(int port, const std::string& driver, const std::vector<std::string>& environment) {
   Stop();
+  driver_ = driver;
   mkdir(dir_.c_str(), 0755);
   const std::string conf = dir_ + "/reader.conf";
   std::remove(conf.c_str());
-  if (port > 0) {
+  if (port > 0 && driver == "vpcd") {
     std::ofstream(conf) << "FRIENDLYNAME \"" << kReaderName << "\"\nDEVICENAME /dev/null:" << port
                         << "\nLIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\nCHANNELID " << port << "\n";
+  } else if (port > 0) {
+    std::ofstream(conf) << "FRIENDLYNAME \"" << kReaderName << "\"\nDEVICENAME 127.0.0.1:" << port << "\nLIBPATH "
+                        << DriverPath() << "\nCHANNELID " << port << "\n";
   }
   // What a killed run may have left in our private /run/pcscd keeps a new pcscd from starting.
   std::remove("/run/pcscd/pcscd.comm");
   std::remove("/run/pcscd/pcscd.pid");
-  child_ = std::make_unique<Child>(std::vector<std::string>{"/usr/sbin/pcscd", "-f", "-c", dir_}, dir_ + "/pcscd.log");
+  std::vector<std::string> argv{"/usr/bin/env"};
+  argv.insert(argv.end(), environment.begin(), environment.end());
+  argv.insert(argv.end(), {"/usr/sbin/pcscd", "-f", "-c", dir_});
+  child_ = std::make_unique<Child>(argv, dir_ + "/pcscd.log");
   // Ready when a client can list the readers we defined (or gets "no readers" without any).
   const Clock::time_point end = Clock::now() + Millis(10000);
   while (Clock::now() < end) {
@@ -241,6 +248,10 @@ int FreePortPair() {
 }
 
 bool WaitCard(const std::string& reader, bool present, Millis timeout) {
+  return WaitState(reader, SCARD_STATE_PRESENT, present, timeout);
+}
+
+bool WaitState(const std::string& reader, unsigned long bit, bool set, Millis timeout) {
   SCARDCONTEXT context;
   if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
   SCARD_READERSTATE state{};
@@ -254,14 +265,16 @@ bool WaitCard(const std::string& reader, bool present, Millis timeout) {
     const LONG rc = SCardGetStatusChange(context, static_cast<DWORD>(left), &state, 1);
     if (rc != SCARD_S_SUCCESS && rc != static_cast<LONG>(SCARD_E_TIMEOUT)) break;
     state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-    reached = ((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present;
+    reached = ((state.dwEventState & bit) != 0) == set;
   }
   SCardReleaseContext(context);
   return reached;
 }
 
-VirtualReader::VirtualReader(int port, const std::string& dialect, const std::string& card, const std::string& fault)
-    : child_({VreaderPath(), "--port", std::to_string(port), "--dialect", dialect, "--card", card, "--fault", fault}) {}
+VirtualReader::VirtualReader(int port, const std::string& dialect, const std::string& card, const std::string& fault,
+                             const std::string& driver)
+    : child_({VreaderPath(), "--port", std::to_string(port), "--driver", driver, "--dialect", dialect, "--card", card,
+              "--fault", fault}) {}
 
 std::string VirtualReader::Do(const std::string& command) {
   child_.Send(command);
@@ -271,6 +284,7 @@ std::string VirtualReader::Do(const std::string& command) {
 
 std::string VreaderPath() { return ProgramPath("VARNELO_VREADER", VREADER_PATH); }
 std::string PeerPath() { return ProgramPath("VARNELO_PCSC_PEER", PEER_PATH); }
+std::string DriverPath() { return ProgramPath("VARNELO_IFD_DRIVER", DRIVER_PATH); }
 std::string VarneloReaderPath() {
   const char* value = std::getenv("VARNELO_READER_TOOL");
   return value != nullptr && access(value, X_OK) == 0 ? value : "";

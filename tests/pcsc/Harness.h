@@ -57,19 +57,25 @@ class Child {
   bool closed_ = false;
 };
 
+// The pcscd drivers a virtual reader can sit behind: our own ("ifd", driver.cpp) or Debian's "vpcd".
+inline const std::string kOurDriver = "ifd";
+
 // A pcscd of our own in the foreground, reading reader definitions from its own directory.
 class Pcscd {
  public:
   explicit Pcscd(std::string dir) : dir_(std::move(dir)) {}
   ~Pcscd() { Stop(); }
-  // With a vpcd definition on the given port (readers "<kReaderName> 00 00" and "... 00 01"),
-  // or none at all (port 0). Waits until pcscd answers and lists the expected readers.
-  std::string Start(int port);
+  // With a definition for the driver on the given port (readers "<kReaderName> 00 00" on the
+  // port and "... 00 01" on the next), or none at all (port 0). Waits until pcscd answers and
+  // lists the expected readers.
+  std::string Start(int port, const std::string& driver = kOurDriver, const std::vector<std::string>& environment = {});
   void Stop();
   bool running() const { return child_ != nullptr; }
+  const std::string& driver() const { return driver_; }
+  Child* child() { return child_.get(); }
 
  private:
-  std::string dir_;
+  std::string dir_, driver_;
   std::unique_ptr<Child> child_;
 };
 
@@ -81,11 +87,14 @@ int FreePortPair();
 
 // Waits until pcscd reports the reader with (or without) a card. False after the timeout.
 bool WaitCard(const std::string& reader, bool present, Millis timeout);
+// The same for any of the reader's state bits (SCARD_STATE_UNAVAILABLE, ...).
+bool WaitState(const std::string& reader, unsigned long bit, bool set, Millis timeout);
 
 // The virtual reader program driven through its control channel.
 class VirtualReader {
  public:
-  VirtualReader(int port, const std::string& dialect, const std::string& card, const std::string& fault = "none");
+  VirtualReader(int port, const std::string& dialect, const std::string& card, const std::string& fault = "none",
+                const std::string& driver = kOurDriver);
   // Sends one control line, returns its answer ("ok ..." or "error ...").
   std::string Do(const std::string& command);
   Child& child() { return child_; }
@@ -97,5 +106,6 @@ class VirtualReader {
 // Paths of the programs under test, from the build (compile definitions) or the environment.
 std::string VreaderPath();
 std::string PeerPath();
+std::string DriverPath();         // our pcscd driver, libifdvarnelo.so
 std::string VarneloReaderPath();  // VARNELO_READER_TOOL, or empty when it names no program
 std::string TempDir();            // a fresh directory for this process

@@ -3,6 +3,9 @@
 //   pcsc-peer watch READER         a bare SCardGetStatusChange waiter: prints "present" / "empty" on each change
 //   pcsc-peer send READER APDU...  connects shared, prints each response APDU in hex, one per line
 //   pcsc-peer atr READER           connects shared, prints the card's ATR in hex
+//   pcsc-peer control READER CODE DATA...  connects direct (no protocol, with or without a card),
+//                                  sends each DATA (hex, "-" for none) with the control code (hex),
+//                                  prints each reply in hex or "error 0x..." and goes on
 // READER is a substring of the reader's name. Exit code 0, or 1 with the PC/SC error on stderr.
 #include <PCSC/winscard.h>
 #include <unistd.h>
@@ -104,11 +107,29 @@ int Send(SCARDCONTEXT context, const std::string& reader, char** apdus, int coun
   return rc == SCARD_S_SUCCESS ? 0 : Fail("SCardTransmit", rc);
 }
 
+int Control(SCARDCONTEXT context, const std::string& reader, char** args, int count) {
+  SCARDHANDLE card;
+  DWORD protocol;
+  const LONG rc = SCardConnect(context, reader.c_str(), SCARD_SHARE_DIRECT, 0, &card, &protocol);
+  if (rc != SCARD_S_SUCCESS) return Fail("SCardConnect", rc);
+  const DWORD code = count > 0 ? static_cast<DWORD>(std::strtoul(args[0], nullptr, 16)) : 0;
+  for (int i = 1; i < count; ++i) {
+    const Bytes data = std::string(args[i]) == "-" ? Bytes{} : ParseHex(args[i]);
+    unsigned char reply[1024];
+    DWORD size = 0;
+    const LONG sent = SCardControl(card, code, data.data(), data.size(), reply, sizeof reply, &size);
+    if (sent == SCARD_S_SUCCESS) std::printf("%s\n", Hex(Bytes(reply, reply + size)).c_str());
+    else std::printf("error 0x%08lX\n", static_cast<unsigned long>(sent));
+  }
+  SCardDisconnect(card, SCARD_LEAVE_CARD);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: pcsc-peer hold|watch|send|atr READER [APDU...]\n");
+    std::fprintf(stderr, "usage: pcsc-peer hold|watch|send|atr|control READER [APDU...]\n");
     return 2;
   }
   const std::string verb = argv[1];
@@ -122,6 +143,7 @@ int main(int argc, char** argv) {
              : verb == "watch"     ? Watch(context, reader)
              : verb == "send"      ? Send(context, reader, argv + 3, argc - 3)
              : verb == "atr"       ? Atr(context, reader)
+             : verb == "control"   ? Control(context, reader, argv + 3, argc - 3)
                                    : 2;
   SCardReleaseContext(context);
   return code;

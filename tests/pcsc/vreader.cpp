@@ -1,17 +1,23 @@
-// vreader: a virtual contactless reader with a virtual FeliCa card, for pcscd's vpcd driver.
+// vreader: a virtual contactless reader with a virtual FeliCa card, behind one of two pcscd drivers.
 //
-//   vreader --port PORT [--host IPV4-ADDRESS] [--dialect NAME] [--card NAME] [--fault NAME]
+//   vreader --port PORT [--driver ifd|vpcd] [--host IPV4-ADDRESS] [--dialect NAME] [--card NAME] [--fault NAME]
 //
-// Connects to vpcd at ADDRESS (default 127.0.0.1) on PORT (the CHANNELID of the reader
-// definition; its "... 00 00" reader) while a card is on the reader: the card arrives on connect
-// and leaves on disconnect. If vpcd is not listening yet, or goes away, it retries every 50 ms.
-//   --dialect  transparent (default), pn53x, bare, ident, garbage: see Dialects.cpp
+// Connects to the driver at ADDRESS (default 127.0.0.1) on PORT (the reader's port in the
+// definition); if it is not listening yet, or goes away, it retries every 50 ms.
+//   ifd (default): our own driver (driver.cpp). The link stays up while vreader runs; placing and
+//              removing a card are reported to the driver at once, and the control channel works.
+//   vpcd:      Debian's vpcd. Connected only while a card is on the reader: the card arrives on
+//              connect and leaves on disconnect; no control channel.
+//   --dialect  transparent (default), pn53x, bare, ident, garbage, escape: see Dialects.cpp
 //   --card     standard (default), other, no-common, no-number, empty-number, or none: see VirtualCard.cpp
 //   --fault    none (default), truncated, lying-length, wrong-code (each also as NAME@poll or
-//              NAME@read: only those replies), other-idm, mute, vanish (block reads only), short-id
+//              NAME@read: only those replies), other-idm, mute, vanish (block reads only), short-id,
+//              escape-refused
 // Standard input takes one command per line and answers each with one line, "ok ..." or "error ...":
 //   place CARD | remove | replace CARD [GAP_MS] | dialect NAME | fault NAME
-//   count (APDUs since the last count) | log (those APDUs in hex) | state | quit
+//   device gone|back (ifd: the driver reports "no such device" while listed, then recovers)
+//   count (APDUs and escape commands since the last count) | log (those in hex, escape commands
+//   as esc:HEX) | state | quit
 // A dialect change takes effect at the next placement. At the end of input it keeps serving
 // until it is killed.
 #include <netinet/in.h>
@@ -33,6 +39,8 @@
 namespace {
 
 struct Reader {
+  bool ifd = true;
+  bool device = true;
   std::string host = "127.0.0.1";
   int port = 0;
   const Dialect* dialect = FindDialect("transparent");
@@ -49,6 +57,13 @@ void Disconnect(Reader& r) {
   r.socket = -1;
 }
 
+bool Send(int s, const Bytes& payload);
+
+// Tells our driver the card and device state; it wakes pcscd's polling thread.
+void Report(Reader& r) {
+  if (r.socket >= 0 && !Send(r.socket, {'E', r.card ? uint8_t{1} : uint8_t{0}, r.device ? uint8_t{1} : uint8_t{0}})) Disconnect(r);
+}
+
 void Connect(Reader& r) {
   const int s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -62,7 +77,8 @@ void Connect(Reader& r) {
   const int one = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   r.socket = s;
-  r.dialect = r.nextDialect;
+  if (!r.ifd) r.dialect = r.nextDialect;
+  if (r.ifd) Report(r);
 }
 
 bool ReadFully(int s, uint8_t* data, size_t size) {
@@ -85,7 +101,49 @@ bool Send(int s, const Bytes& payload) {
   return send(s, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size());
 }
 
-// One message from vpcd: a control code (0 off, 1 on, 2 reset, 4 ATR) or a command APDU.
+void Logged(Reader& r, const std::string& entry) {
+  ++r.count;
+  r.log += (r.log.empty() ? "" : " ") + entry;
+}
+
+// One question from our driver (driver.cpp): 'A' power on, 'O' power off, 'T' APDU, 'C' control
+// code and data. The answer's first byte: 0 done, 1 no card, 2 refused, 3 no such device.
+Bytes Answer(Reader& r, const Bytes& q) {
+  if (!r.device) return {3};
+  if (q[0] == 'O') return {0};
+  if (q[0] == 'C' && q.size() >= 5) {
+    const uint32_t code = static_cast<uint32_t>(q[1] << 24 | q[2] << 16 | q[3] << 8 | q[4]);
+    const Bytes data(q.begin() + 5, q.end());
+    ControlReply reply = Control(*r.dialect, r.card ? &*r.card : nullptr, r.fault, code, data);
+    if (reply.refused) return {2};
+    if (code == kEscapeCode) Logged(r, "esc:" + Hex(data));
+    if (reply.vanished) {
+      r.card.reset();
+      Report(r);
+    }
+    reply.data.insert(reply.data.begin(), 0);
+    return reply.data;
+  }
+  if (!r.card) return {1};
+  if (q[0] == 'A') {
+    Bytes atr = Atr(*r.dialect);
+    atr.insert(atr.begin(), 0);
+    return atr;
+  }
+  if (q[0] != 'T') return {2};
+  const Bytes apdu(q.begin() + 1, q.end());
+  Logged(r, Hex(apdu));
+  std::optional<Bytes> response = Respond(*r.dialect, *r.card, r.fault, apdu);
+  if (!response) {  // the card left in the middle of the command
+    r.card.reset();
+    Report(r);
+    return {1};
+  }
+  response->insert(response->begin(), 0);
+  return *response;
+}
+
+// One message from the driver. From vpcd: a control code (0 off, 1 on, 2 reset, 4 ATR) or a command APDU.
 void Serve(Reader& r) {
   uint8_t head[2];
   Bytes payload;
@@ -94,13 +152,16 @@ void Serve(Reader& r) {
     payload.resize(static_cast<size_t>(head[0] << 8 | head[1]));
     ok = ReadFully(r.socket, payload.data(), payload.size());
   }
-  if (!ok) return Disconnect(r);  // vpcd went away: reconnect while the card stays placed
+  if (!ok) return Disconnect(r);  // the driver went away: reconnect while the card stays placed
+  if (r.ifd) {
+    if (!payload.empty() && !Send(r.socket, Answer(r, payload))) Disconnect(r);
+    return;
+  }
   if (payload.size() == 1) {
     if (payload[0] == 4 && !Send(r.socket, Atr(*r.dialect))) Disconnect(r);
     return;
   }
-  ++r.count;
-  r.log += (r.log.empty() ? "" : " ") + Hex(payload);
+  Logged(r, Hex(payload));
   std::optional<Bytes> response = Respond(*r.dialect, *r.card, r.fault, payload);
   if (!response) {
     // The card left in the middle of the command: vpcd gives the client an empty answer, and
@@ -114,9 +175,19 @@ void Serve(Reader& r) {
 std::string Place(Reader& r, const std::string& name) {
   std::optional<VirtualCard> card = FindCard(name);
   if (!card) return "error no card named " + name;
-  Disconnect(r);
+  if (!r.ifd) Disconnect(r);
   r.card = card;
+  if (r.ifd) {
+    r.dialect = r.nextDialect;
+    Report(r);
+  }
   return "ok";
+}
+
+void Remove(Reader& r) {
+  r.card.reset();
+  if (r.ifd) Report(r);
+  else Disconnect(r);
 }
 
 std::string Command(Reader& r, const std::string& line, bool& quit) {
@@ -125,15 +196,13 @@ std::string Command(Reader& r, const std::string& line, bool& quit) {
   in >> verb >> arg;
   if (verb == "place") return Place(r, arg);
   if (verb == "remove") {
-    Disconnect(r);
-    r.card.reset();
+    Remove(r);
     return "ok";
   }
   if (verb == "replace") {
     int gap = 600;
     in >> gap;
-    Disconnect(r);
-    r.card.reset();
+    Remove(r);
     std::this_thread::sleep_for(std::chrono::milliseconds(gap));
     return Place(r, arg);
   }
@@ -159,6 +228,11 @@ std::string Command(Reader& r, const std::string& line, bool& quit) {
     r.log.clear();
     return log;
   }
+  if (verb == "device" && r.ifd && (arg == "gone" || arg == "back")) {
+    r.device = arg == "back";
+    Report(r);
+    return "ok";
+  }
   if (verb == "state")
     return std::string("ok ") + (r.card ? "placed " : "removed ") + (r.socket >= 0 ? "connected" : "waiting");
   if (verb == "quit") {
@@ -169,7 +243,7 @@ std::string Command(Reader& r, const std::string& line, bool& quit) {
 }
 
 int Usage(const std::string& why) {
-  std::fprintf(stderr, "vreader: %s\nusage: vreader --port PORT [--host ADDRESS] [--dialect %s] [--card NAME|none] [--fault %s]\n",
+  std::fprintf(stderr, "vreader: %s\nusage: vreader --port PORT [--driver ifd|vpcd] [--host ADDRESS] [--dialect %s] [--card NAME|none] [--fault %s]\n",
                why.c_str(), DialectNames().c_str(), FaultNames().c_str());
   return 2;
 }
@@ -184,6 +258,9 @@ int main(int argc, char** argv) {
     const std::string value = argv[++i];
     if (option == "--port") {
       r.port = std::atoi(value.c_str());
+    } else if (option == "--driver") {
+      if (value != "ifd" && value != "vpcd") return Usage("unknown driver " + value);
+      r.ifd = value == "ifd";
     } else if (option == "--host") {
       r.host = value;
     } else if (option == "--dialect") {
@@ -206,9 +283,10 @@ int main(int argc, char** argv) {
   bool input = true, quit = false;
   std::string pending;
   while (!quit) {
-    if (r.card && r.socket < 0) Connect(r);
+    const bool wanted = r.ifd || r.card;
+    if (wanted && r.socket < 0) Connect(r);
     pollfd fds[2] = {{input ? 0 : -1, POLLIN, 0}, {r.socket, POLLIN, 0}};
-    poll(fds, 2, r.card && r.socket < 0 ? 50 : 1000);
+    poll(fds, 2, wanted && r.socket < 0 ? 50 : 1000);
     if (fds[1].revents != 0 && r.socket >= 0) Serve(r);
     if (fds[0].revents == 0) continue;
     char chunk[512];
