@@ -30,7 +30,8 @@ ErrorPair ErrorFor(Operation operation, Fault fault) {
   case Fault::Timeout: return {failed, 156};
   case Fault::Malformed: return {failed, 150};
   case Fault::Refused: return {failed, 149};
-  case Fault::NoRawChannel: return {1044, 160};
+  case Fault::NoRawChannel:
+  case Fault::EscapeRefused: return {1044, 160};
   case Fault::StatusFlags: return {1042, 159};
   case Fault::NotPolled: return {1049, 100};
   case Fault::OtherCard: return {1049, 150};
@@ -66,7 +67,7 @@ const char* FaultName(Fault fault) {
   static constexpr const char* kNames[] = {
       "none", "bad argument", "out of memory", "no service", "no reader", "reader gone", "reader busy",
       "no card", "card gone", "card silent", "no reply", "timeout", "malformed reply", "refused",
-      "no raw channel", "status flags", "not polled", "other card"};
+      "no raw channel", "status flags", "not polled", "other card", "escape refused"};
   const auto index = static_cast<size_t>(fault);
   return index < std::size(kNames) ? kNames[index] : "?";
 }

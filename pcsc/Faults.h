@@ -24,6 +24,7 @@ enum class Fault : uint8_t {
   StatusFlags, // the card answered with error status flags
   NotPolled,   // a block read addressed to a card that was not polled
   OtherCard,   // a reply that echoes another card's IDm
+  EscapeRefused, // the reader's driver does not pass escape commands (a setting of the driver)
 };
 
 enum class Operation : uint8_t { Open, Polling, RawPolling, BlockRead };

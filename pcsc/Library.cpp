@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 
 #include "Reader.h"
 #include "Watcher.h"
@@ -60,7 +60,7 @@ struct State {
   bool open = false;
   Context context = 0;
   std::string reader;
-  std::set<Idm> polled; // IDms polled since the reader was opened
+  std::map<Idm, uint16_t> polled; // IDms polled since the reader was opened, with their system codes
   ErrorPair last{1000, 100};
   bool haveCallback = false;
   HWND window = nullptr;
@@ -172,8 +172,12 @@ Opened OpenedReader(State& s) {
 
 ErrorPair PollCard(const Opened& opened, uint16_t systemCode, Idm& idm, Pmm& pmm) {
   Session session(Pcsc(), opened.context, opened.reader, {});
-  if (Fault fault = session.Connect(); fault != Fault::None)
-    return ErrorFor(Operation::Polling, fault);
+  Fault connected = session.Connect();
+  // An escape-channel reader polls through a direct connection when the service sees no card.
+  if (connected == Fault::NoCard && systemCode != 0xFFFF && session.EscapeReader())
+    connected = session.ConnectDirect();
+  if (connected != Fault::None)
+    return ErrorFor(Operation::Polling, connected);
   if (systemCode != 0xFFFF) {
     PollingReply reply;
     if (Fault fault = session.Poll(systemCode, reply); fault != Fault::None)
@@ -289,7 +293,7 @@ READER_LIBRARY_ENTRY polling_and_get_card_information(const PollingParameters* p
       return failure;
     {
       std::lock_guard<std::mutex> guard(s.mutex);
-      s.polled.insert(idm);
+      s.polled[idm] = systemCode;
     }
     *cardCount = 1;
     std::copy(idm.begin(), idm.end(), buffers->IDm);
@@ -322,16 +326,19 @@ READER_LIBRARY_ENTRY read_block_without_encryption(const BlockReadParameters* pa
       return opened.failure;
     Idm idm;
     std::copy_n(parameters->IDm, idm.size(), idm.begin());
+    uint16_t system = 0xFFFF;
     {
       std::lock_guard<std::mutex> guard(s.mutex);
-      if (!s.polled.count(idm))
+      auto polled = s.polled.find(idm);
+      if (polled == s.polled.end())
         return ErrorFor(Operation::BlockRead, Fault::NotPolled);
+      system = polled->second;
     }
     Session session(Pcsc(), opened.context, opened.reader, {});
     ReadReply reply;
     Fault fault = session.Connect();
     if (fault == Fault::None)
-      fault = session.ReadBlocks(idm, serviceList, blockList, reply);
+      fault = session.ReadBlocks(idm, serviceList, blockList, reply, system);
     if (fault == Fault::StatusFlags) {
       *outputs->StatusFlag1 = reply.statusFlag1;
       *outputs->StatusFlag2 = reply.statusFlag2;

@@ -32,7 +32,11 @@ inline constexpr uint32_t kReaderUnavailable = 0x80100017;
 inline constexpr uint32_t kShutdown = 0x80100018;
 inline constexpr uint32_t kNoService = 0x8010001D;
 inline constexpr uint32_t kServiceStopped = 0x8010001E;
+inline constexpr uint32_t kUnsupportedFeature = 0x8010001F; // pcsc-lite's; Windows reads it as "unexpected"
+inline constexpr uint32_t kWindowsUnsupportedFeature = 0x80100022;
 inline constexpr uint32_t kNoReadersAvailable = 0x8010002E;
+// Windows' answer to an escape command its CCID driver has not been allowed to pass.
+inline constexpr uint32_t kInvalidFunction = 1;
 inline constexpr uint32_t kUnresponsiveCard = 0x80100066;
 inline constexpr uint32_t kUnpoweredCard = 0x80100067;
 inline constexpr uint32_t kResetCard = 0x80100068;
@@ -72,6 +76,11 @@ struct Table {
   // receiveLength: in, the room; out, the bytes received.
   uint32_t (*transmit)(Card card, uint32_t protocol, const uint8_t* send, size_t sendLength, uint8_t* receive,
                        size_t* receiveLength);
+  // A connection to the reader itself, with or without a card (for control commands only).
+  uint32_t (*connectDirect)(Context context, const char* reader, Card* card);
+  // A control command with the caller's code, passed on unchanged; receiveLength as for transmit.
+  uint32_t (*control)(Card card, uint32_t code, const uint8_t* send, size_t sendLength, uint8_t* receive,
+                      size_t* receiveLength);
 };
 
 // The platform's table: winscard.dll on Windows, pcsc-lite elsewhere.

@@ -120,7 +120,27 @@ uint32_t Transmit(Card card, uint32_t protocol, const uint8_t* send, size_t send
   return rc;
 }
 
-constexpr Table kPlatform{Establish, Release, List, StatusChange, Cancel, Connect, Disconnect, Status, Transmit};
+uint32_t ConnectDirect(Context context, const char* reader, Card* card) {
+  SCARDHANDLE handle = 0;
+  DWORD active = 0;
+  const auto rc = static_cast<uint32_t>(
+      SCardConnectA(static_cast<SCARDCONTEXT>(context), reader, SCARD_SHARE_DIRECT, 0, &handle, &active));
+  *card = static_cast<Card>(handle);
+  return rc;
+}
+
+uint32_t Control(Card card, uint32_t code, const uint8_t* send, size_t sendLength, uint8_t* receive,
+                 size_t* receiveLength) {
+  DWORD length = 0;
+  const auto rc = static_cast<uint32_t>(SCardControl(static_cast<SCARDHANDLE>(card), code, send,
+                                                     static_cast<DWORD>(sendLength), receive,
+                                                     static_cast<DWORD>(*receiveLength), &length));
+  *receiveLength = rc == kSuccess ? std::min<size_t>(length, *receiveLength) : 0;
+  return rc;
+}
+
+constexpr Table kPlatform{Establish, Release, List,      StatusChange,  Cancel, Connect,
+                          Disconnect, Status, Transmit, ConnectDirect, Control};
 
 } // namespace
 

@@ -9,13 +9,15 @@ namespace {
 
 constexpr size_t kResponseRoom = 1024;
 constexpr int kMaxResponseFetches = 4;
-// A polling with time slot 0 takes the card under 4 ms; a read of a few blocks a few more.
-constexpr uint32_t kPollingTimeoutUs = 20000;
-constexpr uint32_t kReadTimeoutUs = 100000;
 
+struct Found {
+  Dialect dialect;
+  bool escapeDisabled;
+  uint32_t escapeCode; // the control code that passed escape commands, 0: none found
+};
 std::mutex gDialectsMutex;
-std::map<std::string, Dialect>& Dialects() {
-  static auto* dialects = new std::map<std::string, Dialect>;
+std::map<std::string, Found>& Dialects() {
+  static auto* dialects = new std::map<std::string, Found>;
   return *dialects;
 }
 
@@ -30,7 +32,14 @@ int Rank(const ReaderInfo& reader) {
 
 // Whether a probe's fault only says "not this dialect" rather than that the card or reader failed.
 bool NotThisDialect(Fault fault) {
-  return fault == Fault::Refused || fault == Fault::Malformed || fault == Fault::Silent;
+  return fault == Fault::Refused || fault == Fault::Malformed || fault == Fault::Silent ||
+         fault == Fault::EscapeRefused;
+}
+
+// A control code the driver does not take, as opposed to a card, reader or service that failed.
+bool ControlRefused(uint32_t rc) {
+  const Fault fault = FaultFromPcsc(rc);
+  return rc == kInvalidFunction || fault == Fault::NoReply || fault == Fault::Refused;
 }
 
 } // namespace
@@ -80,13 +89,23 @@ std::string ReaderPinFromEnvironment() {
 Dialect RememberedDialect(const std::string& reader) {
   std::lock_guard<std::mutex> guard(gDialectsMutex);
   auto it = Dialects().find(reader);
-  return it == Dialects().end() ? Dialect::Unknown : it->second;
+  return it == Dialects().end() ? Dialect::Unknown : it->second.dialect;
 }
 
-void RememberDialect(const std::string& reader, Dialect dialect) {
+void RememberDialect(const std::string& reader, Dialect dialect, bool escapeDisabled, uint32_t escapeCode) {
   std::lock_guard<std::mutex> guard(gDialectsMutex);
-  Dialects()[reader] = dialect;
+  Dialects()[reader] = {dialect, escapeDisabled, escapeCode};
 }
+
+namespace {
+Found RememberedFinding(const std::string& reader) {
+  std::lock_guard<std::mutex> guard(gDialectsMutex);
+  auto it = Dialects().find(reader);
+  return it == Dialects().end() ? Found{Dialect::Unknown, false, 0} : it->second;
+}
+
+bool UsesEscape(Dialect dialect) { return dialect == Dialect::EscapeSession || dialect == Dialect::EscapeSession50; }
+} // namespace
 
 void ForgetDialects() {
   std::lock_guard<std::mutex> guard(gDialectsMutex);
@@ -111,8 +130,8 @@ void Session::EndSession() {
   if (!sessionOpen_)
     return;
   sessionOpen_ = false;
-  std::vector<uint8_t> ignored;
-  Transmit(kEndSession, ignored);
+  if (const Codec& codec = CodecFor(dialect_); codec.close)
+    codec.close(*this);
 }
 
 Fault Session::Connect() {
@@ -120,6 +139,88 @@ Fault Session::Connect() {
     return FaultFromPcsc(rc);
   connected_ = true;
   return Fault::None;
+}
+
+Fault Session::ConnectDirect() {
+  if (!table_.connectDirect)
+    return Fault::Refused;
+  if (uint32_t rc = table_.connectDirect(context_, reader_.c_str(), &card_); rc != kSuccess)
+    return FaultFromPcsc(rc);
+  protocol_ = 0;
+  connected_ = true;
+  return Fault::None;
+}
+
+Fault Session::Control(uint32_t code, std::span<const uint8_t> command, std::vector<uint8_t>& response) {
+  response.assign(kResponseRoom, 0);
+  size_t length = response.size();
+  Traffic& traffic = GetTraffic();
+  ++traffic.commands;
+  if (traffic.trace)
+    traffic.trace(true, command);
+  const uint32_t rc = table_.control(card_, code, command.data(), command.size(), response.data(), &length);
+  if (rc != kSuccess) {
+    response.clear();
+    if (!ControlRefused(rc))
+      return FaultFromPcsc(rc);
+    escapeDisabled_ = escapeDisabled_ || rc == kInvalidFunction;
+    return Fault::EscapeRefused;
+  }
+  response.resize(std::min(length, response.size()));
+  if (traffic.trace)
+    traffic.trace(false, response);
+  return Fault::None;
+}
+
+// The escape code from the reader's feature list, else the standard one, in the first family of
+// control codes that the service takes.
+Fault Session::FindEscapeCodes() {
+  escapeLooked_ = true;
+  escapeCodes_.clear();
+  for (auto family : ControlCodeFamilies()) {
+    std::vector<uint8_t> list;
+    const Fault fault = Control(family(kFeatureRequestFunction), {}, list);
+    if (fault == Fault::EscapeRefused)
+      continue;
+    if (fault != Fault::None) {
+      escapeLooked_ = false;
+      return fault;
+    }
+    uint32_t code = 0;
+    if (ParseFeatureList(list, kEscapeFeatureTag, code) == Fault::None && code != 0) {
+      escapeCodes_.push_back(code);
+    } else {
+      // A driver that lists its features without the escape one has been told not to pass it.
+      featureListWithoutEscape_ = true;
+      escapeCodes_.push_back(family(kEscapeFunction));
+    }
+    return Fault::None;
+  }
+  for (auto family : ControlCodeFamilies())
+    escapeCodes_.push_back(family(kEscapeFunction));
+  return Fault::None;
+}
+
+bool Session::EscapeReader() const { return UsesEscape(RememberedDialect(reader_)); }
+
+Fault Session::Escape(std::span<const uint8_t> command, std::vector<uint8_t>& response) {
+  if (!table_.control || command.empty())
+    return command.empty() ? Fault::BadArgument : Fault::EscapeRefused;
+  if (!escapeLooked_)
+    if (Fault fault = FindEscapeCodes(); fault != Fault::None)
+      return fault;
+  while (!escapeCodes_.empty()) {
+    const Fault fault = Control(escapeCodes_.front(), command, response);
+    if (fault != Fault::EscapeRefused) {
+      // Nothing at all, as through transmit: the card left during the command.
+      if (fault == Fault::None && response.empty())
+        return Fault::CardGone;
+      return fault;
+    }
+    escapeCodes_.erase(escapeCodes_.begin());
+  }
+  escapeDisabled_ = escapeDisabled_ || featureListWithoutEscape_;
+  return Fault::EscapeRefused;
 }
 
 Fault Session::Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& response) {
@@ -155,7 +256,12 @@ Fault Session::ReadIdm(Idm& idm) {
   std::vector<uint8_t> response;
   if (Fault fault = Transmit(kGetIdm, response); fault != Fault::None)
     return fault;
-  return ParseIdentification(response, idm);
+  if (Fault fault = ParseIdentification(response, idm); fault != Fault::None)
+    return fault;
+  activated_ = true;
+  activatedIdm_ = idm;
+  activatedSystem_ = 0xFFFF;
+  return Fault::None;
 }
 
 Fault Session::ReadPmm(Pmm& pmm) {
@@ -165,55 +271,26 @@ Fault Session::ReadPmm(Pmm& pmm) {
   return ParseIdentification(response, pmm);
 }
 
-Fault Session::Probe(Dialect candidate) {
-  std::vector<uint8_t> response;
-  Fault fault = Fault::None;
-  switch (candidate) {
-  case Dialect::Transparent:
-    // Starting the session is the probe, and the session is then needed anyway.
-    fault = Transmit(kStartSession, response);
-    if (fault == Fault::None)
-      fault = ParseSessionReply(response);
-    if (fault != Fault::None)
-      return fault;
-    sessionOpen_ = true;
-    // A reader that refuses the switch (some accept nothing but the transceive objects) still
-    // speaks FeliCa to a card it activated as one.
-    fault = Transmit(kSwitchToFelica, response);
-    if (fault == Fault::None)
-      fault = ParseSessionReply(response);
-    return fault == Fault::Refused ? Fault::None : fault;
-  case Dialect::Pn53x:
-    fault = Transmit(kPn53xFirmware, response);
-    return fault == Fault::None ? ParsePn53xFirmware(response) : fault;
-  case Dialect::Pn53xBare: {
-    // Any card answers a polling of FF FF; a reader of another family refuses the frame.
-    fault = Transmit(BareExchange(PollingFrame(0xFFFF, 0, 0)), response);
-    std::span<const uint8_t> frame;
-    if (fault == Fault::None)
-      fault = ParseBareExchange(response, frame);
-    PollingReply reply;
-    return fault == Fault::None ? ParsePollingReply(frame, reply) : fault;
-  }
-  default:
-    return Fault::Refused;
-  }
-}
-
 Fault Session::PrepareRaw(Dialect& dialect) {
   if (dialect_ != Dialect::Unknown) {
     dialect = dialect_;
     return Fault::None;
   }
-  Dialect known = RememberedDialect(reader_);
-  if (known == Dialect::Transparent) {
+  const Found found = RememberedFinding(reader_);
+  Dialect known = found.dialect;
+  escapeDisabled_ = found.escapeDisabled;
+  if (found.escapeCode != 0 && !escapeLooked_) {
+    escapeLooked_ = true;
+    escapeCodes_ = {found.escapeCode};
+  }
+  if (known != Dialect::Unknown && CodecFor(known).close) {
     // Starting the session checks the remembered dialect too; a refusal means probing afresh.
-    const Fault fault = Probe(Dialect::Transparent);
+    const Fault fault = CodecFor(known).probe(*this);
     if (fault != Fault::None && !NotThisDialect(fault))
       return fault;
     if (fault != Fault::None) {
-      EndSession();
       known = Dialect::Unknown;
+      escapeLooked_ = false;
     }
   }
   if (known == Dialect::Unknown) {
@@ -223,21 +300,24 @@ Fault Session::PrepareRaw(Dialect& dialect) {
     known = Dialect::IdentificationOnly;
     bool certain = true;
     for (Dialect candidate : DialectCandidates(ClassifyAtr(atr_))) {
-      const Fault fault = Probe(candidate);
+      const Fault fault = CodecFor(candidate).probe(*this);
       if (fault == Fault::None) {
         known = candidate;
         certain = true;
         break;
       }
-      EndSession();
       if (!NotThisDialect(fault))
         return fault;
       // A card that kept quiet says nothing about the reader: decide again next time.
       certain = certain && fault != Fault::Silent;
     }
+    // Only a reader left without any raw channel needs to be told about its escape setting.
+    escapeDisabled_ = escapeDisabled_ && known == Dialect::IdentificationOnly;
     if (certain)
-      RememberDialect(reader_, known);
+      RememberDialect(reader_, known, escapeDisabled_,
+                      UsesEscape(known) && !escapeCodes_.empty() ? escapeCodes_.front() : 0);
   }
+  sessionOpen_ = CodecFor(known).close != nullptr;
   dialect = dialect_ = known;
   return Fault::None;
 }
@@ -246,63 +326,42 @@ Fault Session::Poll(uint16_t systemCode, PollingReply& reply) {
   Dialect dialect;
   if (Fault fault = PrepareRaw(dialect); fault != Fault::None)
     return fault;
-  std::vector<uint8_t> frame = PollingFrame(systemCode, 1, 0);
-  if (dialect == Dialect::Pn53x) {
-    std::vector<uint8_t> response;
-    if (Fault fault = Transmit(Pn53xPolling(systemCode, 1), response); fault != Fault::None)
-      return fault;
-    std::span<const uint8_t> replyFrame;
-    if (Fault fault = ParsePn53xPolling(response, replyFrame); fault != Fault::None)
-      return fault;
-    return ParsePollingReply(replyFrame, reply);
-  }
-  std::vector<uint8_t> replyFrame;
-  if (Fault fault = Exchange(frame, kPollingTimeoutUs, replyFrame); fault != Fault::None)
+  const Codec& codec = CodecFor(dialect);
+  if (Fault fault = codec.poll(codec, *this, systemCode, reply); fault != Fault::None)
     return fault;
-  return ParsePollingReply(replyFrame, reply);
+  activated_ = true;
+  activatedIdm_ = reply.idm;
+  activatedSystem_ = systemCode;
+  return Fault::None;
 }
 
 Fault Session::Exchange(std::span<const uint8_t> frame, uint32_t timeoutMicroseconds, std::vector<uint8_t>& reply) {
   Dialect dialect;
   if (Fault fault = PrepareRaw(dialect); fault != Fault::None)
     return fault;
-  std::vector<uint8_t> command;
-  Fault (*parse)(std::span<const uint8_t>, std::span<const uint8_t>&) = nullptr;
-  switch (dialect) {
-  case Dialect::Transparent:
-    command = TransparentTransceive(frame, timeoutMicroseconds);
-    parse = ParseTransparentReply;
-    break;
-  case Dialect::Pn53x:
-    command = Pn53xExchange(frame);
-    parse = ParsePn53xExchange;
-    break;
-  case Dialect::Pn53xBare:
-    command = BareExchange(frame);
-    parse = ParseBareExchange;
-    break;
-  default:
+  const Codec& codec = CodecFor(dialect);
+  if (!codec.exchange)
     return Fault::NoRawChannel;
-  }
-  std::vector<uint8_t> response;
-  if (Fault fault = Transmit(command, response); fault != Fault::None)
-    return fault;
-  std::span<const uint8_t> replyFrame;
-  if (Fault fault = parse(response, replyFrame); fault != Fault::None)
-    return fault;
-  reply.assign(replyFrame.begin(), replyFrame.end());
-  return Fault::None;
+  return codec.exchange(*this, frame, timeoutMicroseconds, reply);
 }
 
 Fault Session::ReadBlocks(const Idm& idm, std::span<const uint8_t> services, std::span<const uint8_t> blocks,
-                          ReadReply& reply) {
+                          ReadReply& reply, uint16_t system) {
   std::vector<uint8_t> frame;
   if (Fault fault = ReadFrame(idm, services, blocks, frame); fault != Fault::None)
     return fault;
-  std::vector<uint8_t> replyFrame;
-  if (Fault fault = Exchange(frame, kReadTimeoutUs, replyFrame); fault != Fault::None)
+  Dialect dialect;
+  if (Fault fault = PrepareRaw(dialect); fault != Fault::None)
     return fault;
-  return ParseReadReply(replyFrame, idm, CountBlockElements(blocks), reply);
+  ReadRequest request;
+  request.idm = idm;
+  request.activated = activated_ && activatedIdm_ == idm;
+  request.system = request.activated ? activatedSystem_ : system;
+  request.services = services;
+  request.blocks = blocks;
+  request.maxBlocks = CountBlockElements(blocks);
+  const Codec& codec = CodecFor(dialect);
+  return codec.read(codec, *this, request, reply);
 }
 
 } // namespace pcsc

@@ -30,9 +30,10 @@ int ChooseReader(const std::vector<ReaderInfo>& readers, const std::string& pin)
 // The pin from the environment, or "".
 std::string ReaderPinFromEnvironment();
 
-// The dialect found for a reader, kept for the life of the process.
+// The dialect found for a reader, kept for the life of the process; escapeDisabled: the reader's
+// driver refuses the escape channel by its settings.
 Dialect RememberedDialect(const std::string& reader);
-void RememberDialect(const std::string& reader, Dialect dialect);
+void RememberDialect(const std::string& reader, Dialect dialect, bool escapeDisabled = false, uint32_t escapeCode = 0);
 void ForgetDialects();
 
 // Counts every command sent, and optionally shows it (for people and benchmarks).
@@ -43,7 +44,7 @@ struct Traffic {
 Traffic& GetTraffic();
 
 // One connection to the card on a reader; the destructor ends an open session and disconnects.
-class Session {
+class Session final : public Link {
 public:
   Session(const Table& table, Context context, std::string reader, std::span<const uint8_t> atr);
   ~Session();
@@ -51,6 +52,10 @@ public:
   Session& operator=(const Session&) = delete;
 
   Fault Connect();
+  // To the reader itself, card or not: escape commands only.
+  Fault ConnectDirect();
+  // The reader's remembered dialect goes through the escape channel, which needs no card.
+  bool EscapeReader() const;
   // The activated card's IDm through identification (the reader polls with FF FF).
   Fault ReadIdm(Idm& idm);
   Fault ReadPmm(Pmm& pmm);
@@ -60,13 +65,18 @@ public:
   Fault Poll(uint16_t systemCode, PollingReply& reply);
   // Any other frame through the raw channel; reply is the card's frame.
   Fault Exchange(std::span<const uint8_t> frame, uint32_t timeoutMicroseconds, std::vector<uint8_t>& reply);
+  // system: the system code whose polling gave this IDm, where no polling of this connection did.
   Fault ReadBlocks(const Idm& idm, std::span<const uint8_t> services, std::span<const uint8_t> blocks,
-                   ReadReply& reply);
+                   ReadReply& reply, uint16_t system = 0xFFFF);
+  // After PrepareRaw or an escape command: the driver refuses escape commands by its settings.
+  bool EscapeDisabled() const { return escapeDisabled_; }
 
-  Fault Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& response);
+  Fault Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& response) override;
+  Fault Escape(std::span<const uint8_t> command, std::vector<uint8_t>& response) override;
 
 private:
-  Fault Probe(Dialect candidate);
+  Fault Control(uint32_t code, std::span<const uint8_t> command, std::vector<uint8_t>& response);
+  Fault FindEscapeCodes();
   void EndSession();
 
   const Table& table_;
@@ -78,6 +88,13 @@ private:
   bool connected_ = false;
   bool sessionOpen_ = false;
   Dialect dialect_ = Dialect::Unknown;
+  bool activated_ = false; // the reader's last polling in this connection
+  Idm activatedIdm_{};
+  uint16_t activatedSystem_ = 0xFFFF;
+  bool escapeLooked_ = false;
+  std::vector<uint32_t> escapeCodes_; // still to try, the one that works first
+  bool featureListWithoutEscape_ = false;
+  bool escapeDisabled_ = false;
 };
 
 } // namespace pcsc

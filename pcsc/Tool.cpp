@@ -120,6 +120,14 @@ constexpr Text kNoLibrary{
     "varnelo-reader: no felica_for_vb.dll beside varnelo.exe, in the system folders or on PATH.",
     "varnelo-reader: felica_for_vb.dll が varnelo.exe と同じフォルダーにも、システム フォルダーにも、PATH にもありません。"};
 
+#ifdef _WIN32
+constexpr const char kEscapeSetting[] =
+    "DWORD EscapeCommandEnable=1 under the reader's Device Parameters registry key, then replug the reader";
+#else
+constexpr const char kEscapeSetting[] =
+    "bit 0x0001 in ifdDriverOptions of the CCID driver's Info.plist, then restart pcscd";
+#endif
+
 std::string Utf8(const std::wstring& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -268,12 +276,13 @@ int List(const Table& table, const Options& options) {
       continue;
     any = true;
     Dialect dialect = Dialect::Unknown;
-    if (reader.cardPresent) {
-      Session session(table, service.context(), reader.name, reader.atr);
-      if (session.Connect() == Fault::None)
-        session.PrepareRaw(dialect);
-    }
-    Line(std::string("card=") + (reader.cardPresent ? "yes" : "no") + " dialect=" + DialectName(dialect) +
+    // Without a card nothing tells a FeliCa reader from another: its escape setting is not shown.
+    Session session(table, service.context(), reader.name, reader.atr);
+    if (reader.cardPresent && session.Connect() == Fault::None)
+      session.PrepareRaw(dialect);
+    // The one thing a user can change about a reader: say it where the reader is named.
+    const std::string escape = session.EscapeDisabled() ? std::string(" escape=disabled enable=\"") + kEscapeSetting + "\"" : "";
+    Line(std::string("card=") + (reader.cardPresent ? "yes" : "no") + " dialect=" + DialectName(dialect) + escape +
          " reader=" + reader.name);
   }
   return any ? kExitOk : Fail(Operation::Open, Fault::NoReader);

@@ -16,9 +16,14 @@
 
 namespace fake {
 
-enum Call { kEstablish, kRelease, kList, kStatusChange, kCancel, kConnect, kDisconnect, kStatus, kTransmit, kCallCount };
+enum Call { kEstablish, kRelease, kList, kStatusChange, kCancel, kConnect, kDisconnect, kStatus, kTransmit,
+            kConnectDirect, kControl, kCallCount };
 
-enum class Dialect { Transparent, Pn53x, Bare, IdentificationOnly, Garbage };
+// Escape: the transparent session through the escape channel, with pcsc-lite's control codes
+// only (as under Wine 10 too); the last three read with their own APDUs.
+enum class Dialect { Transparent, Pn53x, Bare, IdentificationOnly, Garbage, Escape, Pseudo, StorageLists, StorageSelect };
+
+inline constexpr uint32_t kEscapeCode = 0x42000001; // what the feature list names
 
 // A FeliCa card: system 0 always; the common area and its 33CB block 0 when given.
 struct Card {
@@ -26,10 +31,13 @@ struct Card {
   Dialect dialect = Dialect::Transparent;
   std::vector<uint8_t> idm;         // system 0
   std::vector<uint8_t> pmm;
-  std::vector<uint8_t> commonIdm;   // empty: no common area
+  std::vector<uint8_t> commonIdm;   // empty: no common area; the same as idm: it is system 0
   std::vector<uint8_t> numberBlock; // 16 bytes; empty: no 33CB service
   bool pmmRefused = false;          // FF CA 01 is not supported
   bool switchRefused = false;       // a transparent session without the protocol switch
+  bool escapeRefused = false;       // the driver's settings refuse escape commands
+  uint8_t escapeInstruction = 0;    // 0: C2 and 50 both; else only that one
+  mutable std::vector<uint8_t> activated; // the IDm of the reader's last polling
 };
 
 std::vector<uint8_t> FelicaAtr();
@@ -52,6 +60,7 @@ struct Service {
   unsigned cancelGeneration = 0;
   int emptyReplyAt = -1; // the transmit (counted from 0) answered with nothing at all
   std::vector<std::vector<uint8_t>> sent;
+  std::vector<uint32_t> controlCodes; // every control call's code, in order
 };
 
 Service& GetService();

@@ -25,7 +25,7 @@ std::string CheckFrameParsers(uint8_t selector, std::span<const uint8_t> input) 
   Idm idm{};
   std::copy_n(input.begin(), std::min<size_t>(8, input.size()), idm.begin());
   std::span<const uint8_t> frame;
-  switch (selector % 10) {
+  switch (selector % 16) {
   case 0: {
     PollingReply reply;
     if (ParsePollingReply(input, reply) == Fault::None &&
@@ -99,6 +99,60 @@ std::string CheckFrameParsers(uint8_t selector, std::span<const uint8_t> input) 
       return "transceive command's Lc is not its data length";
     return "";
   }
+  case 9: {
+    PollingReply reply;
+    const uint8_t requestCode = selector >> 4 & 1;
+    if (ParsePseudoPolling(input, requestCode, reply) == Fault::None &&
+        !(input.size() == (requestCode ? 20u : 18u) && EndsWithSuccess(input) &&
+          std::equal(reply.idm.begin(), reply.idm.end(), input.begin())))
+      return "pseudo-APDU polling accepted against its length or status word";
+    return "";
+  }
+  case 10: {
+    ReadReply reply;
+    const int maxBlocks = selector >> 4;
+    const Fault fault = ParsePseudoRead(input, idm, maxBlocks, reply);
+    if (fault == Fault::None && (reply.blocks.empty() || reply.blocks.size() != 16u * input[10] || input[10] > maxBlocks))
+      return "pseudo-APDU read's blocks do not match its count";
+    if (fault != Fault::None && !reply.blocks.empty())
+      return "a refused pseudo-APDU read left blocks";
+    return "";
+  }
+  case 11: {
+    ReadReply reply;
+    const int blocks = selector >> 4;
+    const Fault fault = ParseReadBinaryLists(input, blocks, reply);
+    if (fault == Fault::None && (blocks == 0 || reply.blocks.size() != 16u * blocks || !EndsWithSuccess(input)))
+      return "READ BINARY with lists gave other than 16 bytes a block";
+    if (fault == Fault::StatusFlags && (input.size() != 2 || reply.statusFlag1 == 0x90))
+      return "status flags taken from other than a bare status word";
+    return "";
+  }
+  case 12: {
+    uint32_t code = 0;
+    if (ParseFeatureList(input, 0x13, code) == Fault::None && code != 0 && input.size() < 6)
+      return "an escape code from a list too short to hold one";
+    return "";
+  }
+  case 13:
+    if (ParseReadBinary(input, frame) == Fault::None && (frame.size() != 16 || !Within(frame, input)))
+      return "READ BINARY block not 16 bytes of the reply";
+    return "";
+  case 14: {
+    // The response frame in the long length forms comes back whole.
+    const Bytes original(input.begin(), input.begin() + std::min<size_t>(input.size(), 300));
+    Bytes reply{0xC0, 0x03, 0x00, 0x90, 0x00, 0x97, 0x82, static_cast<uint8_t>(original.size() >> 8),
+                static_cast<uint8_t>(original.size())};
+    reply.insert(reply.end(), original.begin(), original.end());
+    reply.insert(reply.end(), {0x90, 0x00});
+    if (ParseTransparentReply(reply, frame) != Fault::None || !std::equal(frame.begin(), frame.end(), original.begin(), original.end()))
+      return "a long-form 97 object did not give back its frame";
+    const Bytes command = EscapeTransceive(0x50, original, 100000);
+    const size_t lc = static_cast<size_t>(command.size() >= 7 ? command[5] << 8 | command[6] : 0);
+    if (command.size() != 7 + lc + 2 || lc != original.size() + 11)
+      return "the extended escape transceive's Lc is not its data length";
+    return "";
+  }
   default:
     return "";
   }
@@ -128,7 +182,11 @@ uint32_t Transmit(Card, uint32_t, const uint8_t*, size_t, uint8_t* receive, size
   input = input.subspan(1 + length);
   return kSuccess;
 }
-constexpr Table kScripted{Ok, Release, List, Wait, Cancel, Connect, Disconnect, Status, Transmit};
+uint32_t Direct(Context, const char*, Card* card) { *card = 1; return kSuccess; }
+uint32_t Control(Card card, uint32_t, const uint8_t* send, size_t sendLength, uint8_t* receive, size_t* receiveLength) {
+  return Transmit(card, 0, send, sendLength, receive, receiveLength);
+}
+constexpr Table kScripted{Ok, Release, List, Wait, Cancel, Connect, Disconnect, Status, Transmit, Direct, Control};
 
 std::string CheckScriptedSession(std::span<const uint8_t> input) {
   gScript.input = input;

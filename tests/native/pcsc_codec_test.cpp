@@ -209,7 +209,11 @@ TEST(ReaderDialects, TransparentSessionReplies) {
       {"card silent", {0xC0, 0x03, 0x01, 0x64, 0x01, 0x90, 0x00}, Fault::Silent, {}},
       {"reader error in the status object", {0xC0, 0x03, 0x01, 0x6A, 0x81, 0x90, 0x00}, Fault::Refused, {}},
       {"status object of the wrong size", {0xC0, 0x02, 0x90, 0x00, 0x90, 0x00}, Fault::Malformed, {}},
-      {"no frame object", Join({ok, {0x90, 0x00}}), Fault::Malformed, {}},
+      {"no frame object: the card did not answer", Join({ok, {0x90, 0x00}}), Fault::Silent, {}},
+      {"82 length form", Join({ok, {0x97, 0x82, 0x00, 0x12}, kPollReply, {0x90, 0x00}}), Fault::None, kPollReply},
+      {"84 length form", Join({ok, {0x97, 0x84, 0x00, 0x00, 0x00, 0x12}, kPollReply, {0x90, 0x00}}), Fault::None,
+       kPollReply},
+      {"five length bytes", Join({ok, {0x97, 0x85, 0, 0, 0, 0, 0x12}, kPollReply, {0x90, 0x00}}), Fault::Malformed, {}},
       {"frame object runs past the end", Join({ok, {0x97, 0x20}, kPollReply, {0x90, 0x00}}), Fault::Malformed, {}},
       {"length form with no bytes", Join({ok, {0x97, 0x80, 0x90, 0x00}}), Fault::Malformed, {}},
       {"tag cut short", {0x5F, 0x90, 0x00}, Fault::Malformed, {}},
@@ -330,4 +334,151 @@ TEST(ErrorTypes, PcscReturnCodes) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(FaultFromPcsc(c.code), c.fault) << std::hex << c.code;
+}
+
+TEST(ReaderDialects, EscapeChannelCommands) {
+  // As public traces of the escape-channel family show them.
+  EXPECT_EQ(EscapeSessionCommand(0xC2, 0x00, Bytes{0x81, 0x00}), (Bytes{0xFF, 0xC2, 0x00, 0x00, 0x02, 0x81, 0x00, 0x00}));
+  EXPECT_EQ(EscapeTransceive(0x50, PollingFrame(0xFFFF, 1, 0), 100000),
+            (Bytes{0xFF, 0x50, 0x00, 0x01, 0x00, 0x00, 0x11, 0x5F, 0x46, 0x04, 0xA0, 0x86, 0x01, 0x00, 0x95, 0x82,
+                   0x00, 0x06, 0x06, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00}));
+  const Bytes c2 = EscapeTransceive(0xC2, PollingFrame(0xFE00, 1, 0), 20000);
+  EXPECT_EQ(Bytes(c2.begin(), c2.begin() + 5), (Bytes{0xFF, 0xC2, 0x00, 0x01, 0x0F}));
+  EXPECT_EQ(c2.back(), 0x00);
+  const Bytes big = EscapeSessionCommand(0xC2, 0x01, Bytes(300, 0xAA));
+  EXPECT_EQ(Bytes(big.begin(), big.begin() + 7), (Bytes{0xFF, 0xC2, 0x00, 0x01, 0x00, 0x01, 0x2C}));
+  EXPECT_EQ(big.size(), 7u + 300 + 2);
+  EXPECT_EQ(WindowsControlCode(3400), 0x00313520u);
+  EXPECT_EQ(WindowsControlCode(3500), 0x003136B0u);
+  EXPECT_EQ(PcscLiteControlCode(3400), 0x42000D48u);
+  EXPECT_EQ(PcscLiteControlCode(3500), 0x42000DACu);
+}
+
+TEST(ReaderDialects, FeatureLists) {
+  struct Case {
+    const char* name;
+    Bytes list;
+    Fault fault;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {"escape after another feature", {0x12, 0x04, 0x42, 0x33, 0x00, 0x12, 0x13, 0x04, 0x42, 0x00, 0x00, 0x01},
+       Fault::None, 0x42000001},
+      {"no escape feature", {0x12, 0x04, 0x42, 0x33, 0x00, 0x12}, Fault::None, 0},
+      {"empty", {}, Fault::None, 0},
+      {"escape of the wrong length", {0x13, 0x02, 0x42, 0x00}, Fault::Malformed, 0},
+      {"an entry past the end", {0x12, 0x04, 0x42, 0x33}, Fault::Malformed, 0},
+      {"a lone tag", {0x13}, Fault::Malformed, 0},
+  };
+  for (const Case& c : cases) {
+    uint32_t code = 7;
+    EXPECT_EQ(ParseFeatureList(c.list, 0x13, code), c.fault) << c.name;
+    EXPECT_EQ(code, c.code) << c.name;
+  }
+}
+
+TEST(ReaderDialects, PseudoApdus) {
+  EXPECT_EQ(PseudoPolling(0xFE00, 1), (Bytes{0xFF, 0x40, 0x00, 0x00, 0x04, 0xFE, 0x00, 0x01, 0x00}));
+  Bytes read;
+  ASSERT_EQ(PseudoRead(Bytes{0xCB, 0x33, 0x0B, 0x10}, Bytes{0x80, 0x00, 0x81, 0x02}, read), Fault::None);
+  EXPECT_EQ(read, (Bytes{0xFF, 0x46, 0x02, 0x02, 0x08, 0xCB, 0x33, 0x0B, 0x10, 0x80, 0x00, 0x81, 0x02}));
+  EXPECT_EQ(PseudoRead(Bytes{0xCB, 0x33}, Bytes{0x00, 0x00, 0x01}, read), Fault::BadArgument) << "3-byte element";
+  EXPECT_EQ(PseudoRead(Bytes{0xCB, 0x33}, Bytes{0x81, 0x00}, read), Fault::BadArgument) << "service beyond the list";
+
+  struct PollCase {
+    const char* name;
+    Bytes response;
+    uint8_t requestCode;
+    Fault fault;
+  };
+  const PollCase polls[] = {
+      {"IDm and PMm", Join({kIdmBytes, kPmmBytes, {0x90, 0x00}}), 0, Fault::None},
+      {"with the system code", Join({kCommonBytes, kPmmBytes, {0xFE, 0x00, 0x90, 0x00}}), 1, Fault::None},
+      {"system code missing", Join({kIdmBytes, kPmmBytes, {0x90, 0x00}}), 1, Fault::Malformed},
+      {"short", Join({kIdmBytes, {0x90, 0x00}}), 0, Fault::Malformed},
+      {"no card of that system", {0x64, 0x01}, 1, Fault::Silent},
+      {"not this dialect", {0x6D, 0x00}, 0, Fault::Refused},
+  };
+  for (const PollCase& c : polls) {
+    PollingReply reply;
+    EXPECT_EQ(ParsePseudoPolling(c.response, c.requestCode, reply), c.fault) << c.name;
+  }
+  PollingReply reply;
+  ASSERT_EQ(ParsePseudoPolling(Join({kCommonBytes, kPmmBytes, {0xFE, 0x00, 0x90, 0x00}}), 1, reply), Fault::None);
+  EXPECT_EQ(reply.idm, kCommonIdm);
+  EXPECT_EQ(reply.pmm, kPmm);
+  EXPECT_EQ(reply.systemCode, 0xFE00);
+
+  struct ReadCase {
+    const char* name;
+    Bytes response;
+    Fault fault;
+    uint8_t sf1, sf2;
+  };
+  const ReadCase reads[] = {
+      {"one block", Join({kCommonBytes, {0x00, 0x00, 0x01}, kBlock, {0x90, 0x00}}), Fault::None, 0, 0},
+      {"status flags", Join({kCommonBytes, {0x01, 0xA6, 0x90, 0x00}}), Fault::StatusFlags, 0x01, 0xA6},
+      {"status flags and a zero count", Join({kCommonBytes, {0x01, 0xA6, 0x00, 0x90, 0x00}}), Fault::StatusFlags, 0x01,
+       0xA6},
+      {"another card", Join({kIdmBytes, {0x00, 0x00, 0x01}, kBlock, {0x90, 0x00}}), Fault::OtherCard, 0, 0},
+      {"more blocks than asked", Join({kCommonBytes, {0x00, 0x00, 0x02}, kBlock, kBlock, {0x90, 0x00}}),
+       Fault::Malformed, 0, 0},
+      {"count against the bytes", Join({kCommonBytes, {0x00, 0x00, 0x01}, {0x12}, {0x90, 0x00}}), Fault::Malformed, 0,
+       0},
+      {"no status flags", Join({{0x11, 0x2E}, {0x90, 0x00}}), Fault::Malformed, 0, 0},
+  };
+  for (const ReadCase& c : reads) {
+    ReadReply read;
+    EXPECT_EQ(ParsePseudoRead(c.response, kCommonIdm, 1, read), c.fault) << c.name;
+    if (c.fault == Fault::None) {
+      EXPECT_EQ(read.blocks, kBlock) << c.name;
+    } else {
+      EXPECT_TRUE(read.blocks.empty()) << c.name;
+    }
+    if (c.fault == Fault::StatusFlags) {
+      EXPECT_EQ(read.statusFlag1, c.sf1) << c.name;
+      EXPECT_EQ(read.statusFlag2, c.sf2) << c.name;
+    }
+  }
+}
+
+TEST(ReaderDialects, StorageCardReads) {
+  EXPECT_EQ(SelectService(Bytes{0xCB, 0x33}), (Bytes{0xFF, 0xA4, 0x00, 0x01, 0x02, 0xCB, 0x33}));
+  EXPECT_EQ(ReadBinary(3), (Bytes{0xFF, 0xB0, 0x00, 0x03, 0x10}));
+  Bytes lists;
+  ASSERT_EQ(ReadBinaryLists(Bytes{0xCB, 0x33}, Bytes{0x80, 0x00, 0x80, 0x01}, lists), Fault::None);
+  EXPECT_EQ(lists, (Bytes{0xFF, 0xB0, 0x00, 0x00, 0x08, 0x01, 0xCB, 0x33, 0x02, 0x80, 0x00, 0x80, 0x01}));
+  EXPECT_EQ(ReadBinaryLists(Bytes{0xCB, 0x33}, Bytes{0x00, 0x00, 0x00}, lists), Fault::BadArgument);
+
+  std::span<const uint8_t> block;
+  const Bytes whole = Join({kBlock, {0x90, 0x00}});
+  EXPECT_EQ(ParseReadBinary(whole, block), Fault::None);
+  EXPECT_EQ(Bytes(block.begin(), block.end()), kBlock);
+  EXPECT_EQ(ParseReadBinary(Join({Bytes(kBlock.begin(), kBlock.begin() + 8), {0x90, 0x00}}), block), Fault::Malformed);
+  EXPECT_EQ(ParseReadBinary(Bytes{0x6A, 0x82}, block), Fault::Refused);
+
+  struct Case {
+    const char* name;
+    Bytes response;
+    int blocks;
+    Fault fault;
+    uint8_t sf1, sf2;
+  };
+  const Case cases[] = {
+      {"two blocks", Join({kBlock, kBlock, {0x90, 0x00}}), 2, Fault::None, 0, 0},
+      {"status flags as the status word", {0x01, 0xA6}, 1, Fault::StatusFlags, 0x01, 0xA6},
+      {"status flags of no element", {0xFF, 0xA1}, 1, Fault::StatusFlags, 0xFF, 0xA1},
+      {"an ISO error is no status flag", {0x6A, 0x81}, 1, Fault::Refused, 0, 0},
+      {"the card did not answer", {0x64, 0x01}, 1, Fault::Silent, 0, 0},
+      {"a block short", Join({kBlock, {0x90, 0x00}}), 2, Fault::Malformed, 0, 0},
+  };
+  for (const Case& c : cases) {
+    ReadReply reply;
+    EXPECT_EQ(ParseReadBinaryLists(c.response, c.blocks, reply), c.fault) << c.name;
+    EXPECT_EQ(reply.blocks.size(), c.fault == Fault::None ? 16u * c.blocks : 0u) << c.name;
+    if (c.fault == Fault::StatusFlags) {
+      EXPECT_EQ(reply.statusFlag1, c.sf1) << c.name;
+      EXPECT_EQ(reply.statusFlag2, c.sf2) << c.name;
+    }
+  }
 }

@@ -119,6 +119,7 @@ TEST_F(SessionTest, EachDialectReadsTheNumberAndRemembersItself) {
     Dialect found;
     size_t firstCommands;  // with the probe
     size_t laterCommands;  // remembered
+    uint8_t escapeInstruction = 0;
   };
   const Case cases[] = {
       // start (the probe itself), switch, poll, read, end; the same once remembered
@@ -127,10 +128,19 @@ TEST_F(SessionTest, EachDialectReadsTheNumberAndRemembersItself) {
       {fake::Dialect::Pn53x, Dialect::Pn53x, 3, 2},
       // refused D4 probe, polling probe, poll, read; then poll, read
       {fake::Dialect::Bare, Dialect::Pn53xBare, 4, 2},
+      // refused FF C2 transmit, feature list, then start, switch, poll, read, end through the
+      // escape channel; remembered with its escape code: the five alone
+      {fake::Dialect::Escape, Dialect::EscapeSession, 7, 5},
+      // the same with FF C2 refused through the escape channel: one more
+      {fake::Dialect::Escape, Dialect::EscapeSession50, 8, 5, 0x50},
+      // refused FF C2, feature list and standard escape code refused, polling probe, poll, read
+      {fake::Dialect::Pseudo, Dialect::FelicaPseudo, 6, 2},
   };
   for (const Case& c : cases) {
     SetUp();
-    Place(c.dialect);
+    fake::Card card = fake::StandardCard(c.dialect, 0x70);
+    card.escapeInstruction = c.escapeInstruction;
+    Place(c.dialect, &card);
     Bytes read;
     ASSERT_EQ(ReadNumber(read), Fault::None) << DialectName(c.found);
     EXPECT_EQ(read, number);
@@ -165,7 +175,8 @@ TEST_F(SessionTest, CardsWithoutTheNumber) {
       {"no common area", false, true, Fault::Silent},
       {"no 33CB service", true, false, Fault::StatusFlags},
   };
-  for (fake::Dialect dialect : {fake::Dialect::Transparent, fake::Dialect::Pn53x, fake::Dialect::Bare}) {
+  for (fake::Dialect dialect : {fake::Dialect::Transparent, fake::Dialect::Pn53x, fake::Dialect::Bare,
+                                 fake::Dialect::Escape, fake::Dialect::Pseudo}) {
     for (const Case& c : cases) {
       SetUp();
       fake::Card card = fake::StandardCard(dialect, 0x70);
@@ -275,4 +286,147 @@ TEST_F(SessionTest, PmmAndProtocolSwitchRefusedByATransparentReader) {
   ASSERT_EQ(session.Connect(), Fault::None);
   Pmm pmm;
   EXPECT_EQ(session.ReadPmm(pmm), Fault::Refused);
+}
+
+// Storage-card readers read the card they activated with FF FF: its first system only.
+TEST_F(SessionTest, StorageCardReadsReachOnlyTheFirstSystem) {
+  struct Case {
+    const char* name;
+    fake::Dialect dialect;
+    Dialect found;
+    bool commonFirst; // the common area is system 0
+    Fault fault;
+    size_t commands; // of the block read, dialect remembered
+  };
+  const Case cases[] = {
+      {"lists, common area first", fake::Dialect::StorageLists, Dialect::StorageLists, true, Fault::None, 2},
+      {"lists, another system first", fake::Dialect::StorageLists, Dialect::StorageLists, false, Fault::StatusFlags, 2},
+      {"select, common area first", fake::Dialect::StorageSelect, Dialect::StorageSelect, true, Fault::None, 3},
+      {"select, another system first", fake::Dialect::StorageSelect, Dialect::StorageSelect, false, Fault::Refused, 2},
+  };
+  static constexpr uint8_t kService[] = {0xCB, 0x33};
+  static constexpr uint8_t kBlock[] = {0x80, 0x00};
+  for (const Case& c : cases) {
+    SetUp();
+    fake::Card card = fake::StandardCard(c.dialect, 0x70);
+    if (c.commonFirst)
+      card.commonIdm = card.idm;
+    Place(c.dialect, &card);
+    Bytes number;
+    EXPECT_EQ(ReadNumber(number), Fault::NoRawChannel) << c.name << ": an FE 00 polling is out of their reach";
+    EXPECT_EQ(RememberedDialect(kReader), c.found) << c.name;
+    Session session(fake::Table(), context_, kReader, {});
+    ASSERT_EQ(session.Connect(), Fault::None);
+    const Idm idm{0x01, 0x2E, 0x4C, 0x8A, 0x1B, 0x3D, 0x5F, 0x70};
+    ClearSent();
+    ReadReply reply;
+    // The IDm of an FF FF polling, read through a connection of its own as the library does.
+    EXPECT_EQ(session.ReadBlocks(idm, kService, kBlock, reply), c.fault) << c.name;
+    EXPECT_EQ(Sent().size(), c.commands) << c.name;
+    if (c.fault == Fault::None) {
+      EXPECT_EQ(Bytes(reply.blocks.begin(), reply.blocks.begin() + 8),
+                (Bytes{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}));
+    }
+    if (c.fault == Fault::StatusFlags) {
+      EXPECT_EQ((Bytes{reply.statusFlag1, reply.statusFlag2}), (Bytes{0x01, 0xA6})) << c.name;
+    }
+    const Idm other{0x01, 0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32};
+    EXPECT_EQ(session.ReadBlocks(other, kService, kBlock, reply), Fault::OtherCard) << c.name;
+    PollingReply common;
+    EXPECT_EQ(session.Poll(0xFE00, common), Fault::NoRawChannel) << c.name;
+    EXPECT_EQ(session.ReadBlocks(idm, kService, kBlock, reply, 0xFE00), Fault::NoRawChannel)
+        << c.name << ": never a block of another system than the one asked for";
+    TearDown();
+  }
+}
+
+TEST_F(SessionTest, AnEscapeChannelRefusedBySettingsLeavesTheIdm) {
+  fake::Card card = fake::StandardCard(fake::Dialect::Escape, 0x70);
+  card.escapeRefused = true;
+  Place(fake::Dialect::Escape, &card);
+  Bytes number;
+  EXPECT_EQ(ReadNumber(number), Fault::NoRawChannel);
+  EXPECT_EQ(RememberedDialect(kReader), Dialect::IdentificationOnly);
+  Session session(fake::Table(), context_, kReader, {});
+  ASSERT_EQ(session.Connect(), Fault::None);
+  Idm idm;
+  EXPECT_EQ(session.ReadIdm(idm), Fault::None);
+  Dialect dialect;
+  ASSERT_EQ(session.PrepareRaw(dialect), Fault::None);
+  EXPECT_TRUE(session.EscapeDisabled()) << "remembered with the reader";
+
+  // A reader of another family that takes no control codes at all has nothing to enable.
+  SetUp();
+  Place(fake::Dialect::IdentificationOnly);
+  Session plain(fake::Table(), context_, kReader, {});
+  ASSERT_EQ(plain.Connect(), Fault::None);
+  ASSERT_EQ(plain.PrepareRaw(dialect), Fault::None);
+  EXPECT_EQ(dialect, Dialect::IdentificationOnly);
+  EXPECT_FALSE(plain.EscapeDisabled());
+}
+
+TEST_F(SessionTest, EscapeChannelWithoutACardOnADirectConnection) {
+  fake::AddReader(kReader);
+  Session session(fake::Table(), context_, kReader, {});
+  EXPECT_EQ(session.Connect(), Fault::NoCard);
+  Session direct(fake::Table(), context_, kReader, {});
+  ASSERT_EQ(direct.ConnectDirect(), Fault::None);
+  // With no card in the field the reply holds no 97 object: no card, not a broken reply.
+  std::vector<uint8_t> reply;
+  EXPECT_EQ(direct.Escape(EscapeTransceive(0xC2, PollingFrame(0xFFFF, 1, 0), kPollingTimeoutUs), reply), Fault::None);
+  std::span<const uint8_t> frame;
+  EXPECT_EQ(ParseTransparentReply(reply, frame), Fault::Silent);
+  Idm idm;
+  EXPECT_EQ(direct.ReadIdm(idm), Fault::NoCard) << "transmit needs a card";
+}
+
+TEST_F(SessionTest, ACardThatLeavesBetweenProbeAndRead) {
+  struct Case {
+    const char* name;
+    fake::Dialect dialect;
+    fake::Call call; // the channel the dialect reads through
+  };
+  const Case cases[] = {
+      {"escape session", fake::Dialect::Escape, fake::kControl},
+      {"pseudo-APDU", fake::Dialect::Pseudo, fake::kTransmit},
+  };
+  static constexpr uint8_t kService[] = {0xCB, 0x33};
+  static constexpr uint8_t kBlock[] = {0x80, 0x00};
+  for (const Case& c : cases) {
+    SetUp();
+    Place(c.dialect);
+    {
+      Session session(fake::Table(), context_, kReader, {});
+      ASSERT_EQ(session.Connect(), Fault::None);
+      PollingReply common;
+      ASSERT_EQ(session.Poll(0xFE00, common), Fault::None) << c.name;
+      fake::RemoveCard(kReader);
+      ReadReply reply;
+      EXPECT_EQ(session.ReadBlocks(common.idm, kService, kBlock, reply), Fault::CardGone) << c.name;
+    }
+    EXPECT_EQ(RememberedDialect(kReader), CodecFor(RememberedDialect(kReader)).dialect);
+    // The probe itself cut short by the card leaving decides nothing.
+    SetUp();
+    Place(c.dialect);
+    fake::FailNext(fake::kControl, kRemovedCard);
+    Bytes number;
+    EXPECT_EQ(ReadNumber(number), Fault::CardGone) << c.name;
+    EXPECT_EQ(RememberedDialect(kReader), Dialect::Unknown) << c.name;
+    TearDown();
+  }
+}
+
+TEST_F(SessionTest, APseudoApduReadOfAnotherCard) {
+  // A read in a connection of its own polls the IDm's system first: the card now there is another.
+  Place(fake::Dialect::Pseudo);
+  static constexpr uint8_t kService[] = {0xCB, 0x33};
+  static constexpr uint8_t kBlock[] = {0x80, 0x00};
+  Session session(fake::Table(), context_, kReader, {});
+  ASSERT_EQ(session.Connect(), Fault::None);
+  const Idm earlier{0x11, 0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32};
+  ReadReply reply;
+  EXPECT_EQ(session.ReadBlocks(earlier, kService, kBlock, reply, 0xFE00), Fault::OtherCard);
+  const Idm common{0x11, 0x2E, 0x4C, 0x8A, 0x1B, 0x3D, 0x5F, 0x70};
+  EXPECT_EQ(session.ReadBlocks(common, kService, kBlock, reply, 0xFE00), Fault::None);
+  EXPECT_EQ(reply.blocks.size(), 16u);
 }

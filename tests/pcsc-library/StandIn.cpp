@@ -16,13 +16,17 @@ STANDIN_EXPORT void standin_remove_reader(const char* name) { fake::RemoveReader
 STANDIN_EXPORT void standin_remove_card(const char* reader) { fake::RemoveCard(reader); }
 STANDIN_EXPORT void standin_fail_next(int call, uint32_t code) { fake::FailNext(static_cast<fake::Call>(call), code); }
 
-// flags: 1 without a common area, 2 without the FeliCa number's service.
+// flags: 1 without a common area, 2 without the FeliCa number's service, 4 the escape channel
+// refused by the driver's settings, 8 the common area is system 0.
 STANDIN_EXPORT void standin_place_card(const char* reader, int dialect, uint8_t last, int flags) {
   fake::Card card = fake::StandardCard(static_cast<fake::Dialect>(dialect), last);
   if (flags & 1)
     card.commonIdm.clear();
   if (flags & 2)
     card.numberBlock.clear();
+  card.escapeRefused = (flags & 4) != 0;
+  if (flags & 8)
+    card.commonIdm = card.idm;
   fake::PlaceCard(reader, card);
 }
 
@@ -40,4 +44,13 @@ STANDIN_EXPORT int standin_open_contexts() {
 STANDIN_EXPORT unsigned standin_calls(int call) {
   std::lock_guard<std::mutex> guard(fake::GetService().mutex);
   return fake::GetService().calls[call];
+}
+
+// The codes of the control calls so far, as many as fit; gives their number.
+STANDIN_EXPORT int standin_control_codes(uint32_t* codes, int room) {
+  std::lock_guard<std::mutex> guard(fake::GetService().mutex);
+  const auto& seen = fake::GetService().controlCodes;
+  for (size_t i = 0; i < seen.size() && static_cast<int>(i) < room; ++i)
+    codes[i] = seen[i];
+  return static_cast<int>(seen.size());
 }

@@ -26,7 +26,9 @@ constexpr const char* kReader = "Test Reader 00 00";
 constexpr int kStatusChange = 3;
 constexpr int kConnect = 5;
 constexpr int kTransmit = 8;
-constexpr int kTransparent = 0, kPn53x = 1, kIdentificationOnly = 3;
+constexpr int kConnectDirect = 9;
+constexpr int kTransparent = 0, kPn53x = 1, kIdentificationOnly = 3, kEscape = 5, kPseudo = 6, kStorageLists = 7;
+constexpr int kEscapeRefused = 4, kCommonFirst = 8;
 constexpr uint32_t kSharingViolation = 0x8010000B, kRemovedCard = 0x80100069;
 
 struct Library {
@@ -465,4 +467,71 @@ TEST_F(PcscLibrary, PollingWithAStatusWaitThatDoesNotWait) {
   // A 10 ms pause between waits gives about fifty in half a second; a spin gives thousands.
   EXPECT_LT(Control<unsigned (*)(int)>("standin_calls")(kStatusChange) - before, 100u);
   ASSERT_TRUE(stop());
+}
+
+// The escape channel under Wine 10: Windows' control codes reach pcsc-lite unchanged and are
+// refused there; the library then asks with pcsc-lite's and uses the code the feature list names.
+TEST_F(PcscLibrary, EscapeChannelWithWindowsCodesRefusedAndPcscLitesTaken) {
+  OpenWithCard(kEscape);
+  std::array<uint8_t, 8> idm{};
+  ASSERT_EQ(PollCard(0xFE00, idm), 1);
+  EXPECT_EQ(idm, kCommonIdm);
+  const uint8_t services[2] = {0xCB, 0x33}, blocks[2] = {0x80, 0x00};
+  BlockReadParameters parameters{idm.data(), 1, services, 1, blocks};
+  uint8_t flag1 = 0xEE, flag2 = 0xEE, count = 1, data[16] = {};
+  BlockReadOutputs outputs{&flag1, &flag2, &count, data};
+  ASSERT_TRUE(read(&parameters, &outputs)) << LastError().first;
+  EXPECT_EQ(std::vector<uint8_t>(data, data + 8), (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}));
+  uint32_t codes[16] = {};
+  const int seen = Control<int (*)(uint32_t*, int)>("standin_control_codes")(codes, 16);
+  ASSERT_GE(seen, 3);
+  EXPECT_EQ(codes[0], 0x00313520u) << "Windows' feature request first";
+  EXPECT_EQ(codes[1], 0x42000D48u) << "then pcsc-lite's";
+  EXPECT_EQ(codes[2], 0x42000001u) << "then the escape code from the feature list";
+  for (int i = 3; i < std::min(seen, 16); ++i)
+    EXPECT_EQ(codes[i], 0x42000001u) << "the second connection knows the code: no feature request again";
+  // Without a card the service offers no shared connection; the reader still polls through a direct one.
+  RemoveCard();
+  EXPECT_EQ(PollCard(0xFE00, idm), 0);
+  EXPECT_EQ(LastError(), Pair(1036, 157)) << "no card";
+  EXPECT_EQ(Control<unsigned (*)(int)>("standin_calls")(kConnectDirect), 1u);
+}
+
+TEST_F(PcscLibrary, OtherDialectsThroughTheLibrary) {
+  struct Case {
+    const char* name;
+    int dialect;
+    int flags;
+    Pair fe00; // the FE 00 polling's failure; (0, 0) when it finds the card
+    bool blockOfFfffIdm; // a block read with the IDm of an FF FF polling works
+  };
+  const Case cases[] = {
+      {"escape channel refused by the driver's settings", kEscape, kEscapeRefused, {1044, 160}, false},
+      {"pseudo-APDUs", kPseudo, 0, {0, 0}, false},
+      {"storage card, common area first", kStorageLists, kCommonFirst, {1044, 160}, true},
+      {"storage card, another system first", kStorageLists, 0, {1044, 160}, false},
+  };
+  const uint8_t services[2] = {0xCB, 0x33}, blocks[2] = {0x80, 0x00};
+  for (const Case& c : cases) {
+    SetUp();
+    OpenWithCard(c.dialect, c.flags, c.name);
+    std::array<uint8_t, 8> idm{};
+    EXPECT_EQ(PollCard(0xFFFF, idm), 1) << c.name << ": the IDm always";
+    EXPECT_EQ(idm, kIdm) << c.name;
+    uint8_t flag1 = 0, flag2 = 0, count = 1, data[16] = {};
+    BlockReadOutputs outputs{&flag1, &flag2, &count, data};
+    BlockReadParameters parameters{idm.data(), 1, services, 1, blocks};
+    EXPECT_EQ(read(&parameters, &outputs) != 0, c.blockOfFfffIdm) << c.name;
+    std::array<uint8_t, 8> common{};
+    if (c.fe00 == Pair(0, 0)) {
+      ASSERT_EQ(PollCard(0xFE00, common), 1) << c.name;
+      BlockReadParameters numberRead{common.data(), 1, services, 1, blocks};
+      EXPECT_TRUE(read(&numberRead, &outputs)) << c.name;
+      EXPECT_EQ(data[0], 0x12) << c.name;
+    } else {
+      EXPECT_EQ(PollCard(0xFE00, common), 0) << c.name;
+      EXPECT_EQ(LastError(), c.fe00) << c.name;
+    }
+    TearDown();
+  }
 }

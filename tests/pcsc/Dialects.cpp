@@ -11,6 +11,9 @@ const Dialect kDialects[] = {
     {"ident", Channel::IdentOnly, 0x11, 0x003B, true},
     {"garbage", Channel::Garbage, 0x11, 0x003B, true},
     {"escape", Channel::Escape, 0x11, 0x003B, true},
+    {"pseudo", Channel::Pseudo, 0x11, 0x003B, true},
+    {"storage", Channel::StorageSelect, 0x11, 0x003B, true},
+    {"storage-lists", Channel::StorageLists, 0x11, 0x003B, false},
 };
 
 const std::pair<const char*, Fault> kFaults[] = {
@@ -167,6 +170,82 @@ std::optional<Bytes> BareFrame(const VirtualCard& card, FaultSpec fault, const B
   return Cat(*answer, kOk);
 }
 
+// What the reader polled last (FF 40) and selected last (SELECT FILE): one reader per process.
+Bytes gActivated;
+uint16_t gSelected = 0;
+
+const Bytes& ActivatedIdm(const VirtualCard& card) {
+  for (const CardSystem& s : card.systems)
+    if (s.idm == gActivated) return gActivated;
+  return card.systems.front().idm;  // a new card: the reader activated it with FF FF
+}
+
+// A Read Without Encryption frame to the given IDm: the answer with the fault applied.
+std::optional<Bytes> ReadFor(const VirtualCard& card, FaultSpec fault, const Bytes& idm, const Bytes& services,
+                             const Bytes& blocks) {
+  Bytes frame = Cat(Cat(Bytes{0x00, 0x06}, idm), Bytes{static_cast<uint8_t>(services.size() / 2)});
+  frame = Cat(Cat(Cat(frame, services), Bytes{static_cast<uint8_t>(blocks.size() / 2)}), blocks);
+  frame[0] = static_cast<uint8_t>(frame.size());
+  if (fault.fault == Fault::Vanish) return std::nullopt;
+  std::optional<Bytes> answer = CardAnswer(card, fault, frame);
+  return answer ? answer : std::optional<Bytes>(Bytes{});
+}
+
+std::optional<Bytes> Pseudo(const VirtualCard& card, FaultSpec fault, uint8_t ins, uint8_t p1, uint8_t p2,
+                            const Bytes& data) {
+  if (ins == 0x40 && data.size() == 4) {
+    std::optional<Bytes> answer = CardAnswer(card, fault, Cat(Bytes{0x06, 0x00}, data));
+    if (!answer || answer->size() < 10) return Bytes{0x64, 0x01};
+    gActivated.assign(answer->begin() + 2, answer->begin() + 10);
+    return Cat(Bytes(answer->begin() + 2, answer->end()), kOk);
+  }
+  if (ins == 0x46 && data.size() == 2u * (p1 + p2) && p1 > 0 && p2 > 0) {
+    const Bytes services(data.begin(), data.begin() + 2 * p1), blocks(data.begin() + 2 * p1, data.end());
+    std::optional<Bytes> answer = ReadFor(card, fault, ActivatedIdm(card), services, blocks);
+    if (!answer) return std::nullopt;
+    if (answer->size() < 2) return Bytes{0x64, 0x01};
+    return Cat(Bytes(answer->begin() + 2, answer->end()), kOk);
+  }
+  return kNoInstruction;
+}
+
+// 16 bytes a block and 90 00, or the card's status flags as the status word.
+Bytes BlocksOrFlags(const Bytes& answer) {
+  if (answer.size() < 12) return Bytes{0x64, 0x01};
+  if (answer[10] != 0 || answer[11] != 0) return Bytes{answer[10], answer[11]};
+  if (answer.size() < 13) return Bytes{0xFF, 0xA1};
+  return Cat(Bytes(answer.begin() + 13, answer.end()), kOk);
+}
+
+std::optional<Bytes> Storage(const Dialect& d, const VirtualCard& card, FaultSpec fault, const Bytes& apdu,
+                             const Bytes& data) {
+  const Bytes& first = card.systems.front().idm;
+  const uint8_t ins = apdu[1], p1 = apdu[2], p2 = apdu[3];
+  if (d.channel == Channel::StorageSelect && ins == 0xA4 && p1 == 0x00 && p2 == 0x01 && data.size() == 2) {
+    gSelected = static_cast<uint16_t>(data[1] << 8 | data[0]);
+    return card.systems.front().services.count(gSelected) ? kOk : Bytes{0x6A, 0x82};
+  }
+  if (d.channel == Channel::StorageSelect && ins == 0xB0 && p1 == 0x00 && apdu.size() == 5) {
+    if (!card.systems.front().services.count(gSelected)) return Bytes{0x69, 0x86};  // no file selected
+    const Bytes service{static_cast<uint8_t>(gSelected), static_cast<uint8_t>(gSelected >> 8)};
+    std::optional<Bytes> answer = ReadFor(card, fault, first, service, Bytes{0x80, p2});
+    if (!answer) return std::nullopt;
+    const Bytes reply = BlocksOrFlags(*answer);
+    return reply.size() == 2 ? Bytes{0x6A, 0x82} : reply;
+  }
+  if (d.channel == Channel::StorageLists && ins == 0xB0 && p1 == 0x00 && p2 == 0x00 && data.size() >= 4) {
+    const size_t services = data[0];
+    if (data.size() < 2 + 2 * services || data.size() != 2 + 2 * services + 2u * data[1 + 2 * services])
+      return Bytes{0x67, 0x00};
+    const Bytes serviceList(data.begin() + 1, data.begin() + 1 + static_cast<long>(2 * services));
+    const Bytes blockList(data.begin() + 2 + static_cast<long>(2 * services), data.end());
+    std::optional<Bytes> answer = ReadFor(card, fault, first, serviceList, blockList);
+    if (!answer) return std::nullopt;
+    return BlocksOrFlags(*answer);
+  }
+  return kNoInstruction;
+}
+
 }  // namespace
 
 const Dialect* FindDialect(const std::string& name) {
@@ -215,6 +294,7 @@ std::optional<Bytes> Respond(const Dialect& d, const VirtualCard& card, FaultSpe
   if (apdu[0] != 0xFF) return kNoClass;
   // Short APDUs only: CLA INS P1 P2 [Lc data] [Le].
   Bytes data;
+  const bool storage = d.channel == Channel::StorageSelect || d.channel == Channel::StorageLists;
   if (apdu.size() > 5) {
     const size_t lc = apdu[4];
     if (5 + lc != apdu.size() && 6 + lc != apdu.size()) return Bytes{0x67, 0x00};
@@ -222,6 +302,8 @@ std::optional<Bytes> Respond(const Dialect& d, const VirtualCard& card, FaultSpe
   }
   const uint8_t ins = apdu[1], p1 = apdu[2], p2 = apdu[3];
   if (ins == 0xCA && p2 == 0x00) return GetData(d, card, fault, p1);
+  if (d.channel == Channel::Pseudo && (ins == 0x40 || ins == 0x46)) return Pseudo(card, fault, ins, p1, p2, data);
+  if (storage && (ins == 0xA4 || ins == 0xB0)) return Storage(d, card, fault, apdu, data);
   if (ins == 0xC2 && p1 == 0x00 && d.channel == Channel::Transparent) return Transparent(card, fault, p2, data);
   if (ins == 0x00 && p1 == 0x00 && p2 == 0x00 && !data.empty()) {
     if (d.channel == Channel::Pn53x) return Pn53x(card, fault, data);

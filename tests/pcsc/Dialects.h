@@ -6,7 +6,9 @@
 
 #include "VirtualCard.h"
 
-enum class Channel { Transparent, Pn53x, BareFrame, IdentOnly, Garbage, Escape };
+// Pseudo: FeliCa pseudo-APDUs FF 40 / FF 46; StorageSelect: SELECT FILE by service and READ
+// BINARY; StorageLists: READ BINARY holding the lists. The last two reach system 0 only.
+enum class Channel { Transparent, Pn53x, BareFrame, IdentOnly, Garbage, Escape, Pseudo, StorageSelect, StorageLists };
 
 struct Dialect {
   std::string name;

@@ -22,6 +22,8 @@ std::vector<VirtualCard> Catalogue() {
       {"no-number", kPmm,
        {{0x0003, ParseHex("012E4C8A1B3D5F72"), {}},
         {0xFE00, ParseHex("112E4C8A1B3D5F72"), {{0x1A8B, {Block("A0A1A2A3A4A5A6A7A8A9AAABACADAEAF")}}}}}},
+      // The common area is system 0: a reader that reaches only the first system reaches the number.
+      {"common-first", kPmm, {{0xFE00, ParseHex("012E4C8A1B3D5F74"), {{0x33CB, {number}}}}}},
       // The number's service is there but holds no block 0: the card answers with status flags.
       {"empty-number", kPmm,
        {{0x0003, ParseHex("012E4C8A1B3D5F73"), {}}, {0xFE00, ParseHex("112E4C8A1B3D5F73"), {{0x33CB, {}}}}}},

@@ -160,6 +160,21 @@ const ReadCase kDialectCases[] = {
     {"IdentOnlyHasNoRawChannel", "ident", "standard", "none", kNumberRead, Failure({kIdm, kPmm}, {1044}, {160})},
     {"OtherCard", "transparent", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
     {"OtherCardPn53x", "pn53x", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
+    {"Escape", "escape", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"EscapeNumber", "escape", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    {"OtherCardEscape", "escape", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
+    // The driver's settings keep escape commands off: the IDm still, the number never.
+    {"EscapeRefused", "escape", "standard", "escape-refused", kNumberRead, Failure({kIdm, kPmm}, {1044}, {160})},
+    {"Pseudo", "pseudo", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"PseudoNumber", "pseudo", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    {"OtherCardPseudo", "pseudo", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
+    // Storage-card readers reach only the card's first system: no FE 00 polling, whatever the card.
+    {"Storage", "storage", "standard", "none", kRead, Success({kIdm, kPmm})},
+    {"StorageNumber", "storage", "standard", "none", kNumberRead, Failure({kIdm, kPmm}, {1044}, {160})},
+    {"StorageNumberCommonFirst", "storage", "common-first", "none", kNumberRead,
+     Failure({"IDm=012E4C8A1B3D5F74", kPmm}, {1044}, {160})},
+    // No PMm by GET DATA and no polling to get it from: the IDm, then no raw channel.
+    {"StorageLists", "storage-lists", "standard", "none", kRead, Failure({kIdm}, {1044}, {160})},
 };
 INSTANTIATE_TEST_SUITE_P(Dialects, Read, ::testing::ValuesIn(kDialectCases), [](const auto& i) { return i.param.name; });
 
@@ -170,6 +185,11 @@ const ReadCase kContentCases[] = {
     {"NoNumberService", "transparent", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
     {"NoNumberServiceBare", "bare", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
     {"NoBlockZero", "pn53x", "empty-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F73", kPmm}, {1042}, {159})},
+    {"NoCommonAreaEscape", "escape", "no-common", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F71", kPmm}, {1036}, {157})},
+    {"NoNumberServiceEscape", "escape", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
+    {"NoCommonAreaPseudo", "pseudo", "no-common", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F71", kPmm}, {1036}, {157})},
+    {"NoNumberServicePseudo", "pseudo", "no-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F72", kPmm}, {1042}, {159})},
+    {"NoBlockZeroPseudo", "pseudo", "empty-number", "none", kNumberRead, Failure({"IDm=012E4C8A1B3D5F73", kPmm}, {1042}, {159})},
     {"WithoutNumberTheCardReads", "transparent", "no-common", "none", kRead, Success({"IDm=012E4C8A1B3D5F71", kPmm})},
 };
 INSTANTIATE_TEST_SUITE_P(CardContents, Read, ::testing::ValuesIn(kContentCases), [](const auto& i) { return i.param.name; });
@@ -182,12 +202,15 @@ std::vector<ReadCase> FaultCases() {
     std::replace_if(name.begin(), name.end(), [](char c) { return c == '-' || c == '@'; }, '_');
     cases.push_back({name, dialect, "standard", fault, kNumberRead, FailureAfterSome({kIdm, kPmm}, std::move(felica), std::move(rw))});
   };
-  for (const std::string dialect : {"transparent", "pn53x", "bare"}) {
-    for (const char* broken : {"truncated", "lying-length", "wrong-code"}) add(dialect, broken + std::string("@read"), {}, {150});
+  for (const std::string dialect : {"transparent", "pn53x", "bare", "pseudo", "escape"}) {
+    // Pseudo-APDU replies carry no frame: no length byte or response code to break.
+    if (dialect != "pseudo")
+      for (const char* broken : {"truncated", "lying-length", "wrong-code"}) add(dialect, broken + std::string("@read"), {}, {150});
     add(dialect, "other-idm", {1049}, {});
     // A bare-frame reader tells a silent card only by a failure status word (63 00).
     add(dialect, "mute", {}, dialect == "bare" ? std::vector<int>{149, 152, 156} : std::vector<int>{152, 156});
-    add(dialect, "vanish", {1040, 1042}, {157});
+    // Through the escape channel the reply still comes, without a frame: a silent card (156).
+    add(dialect, "vanish", {1040, 1042}, dialect == "escape" ? std::vector<int>{156, 157} : std::vector<int>{157});
   }
   // Broken poll replies, where the poll is not how the dialect is recognised.
   for (const std::string dialect : {"transparent", "pn53x"})
@@ -303,7 +326,12 @@ TEST_F(Service, UsbReaderPluggedInAfterStart) {
   ExpectOutcome(Tool({"read", "--reader", kPluggedName}), Success({kIdm, kPmm}));
 }
 
-// list: one line per reader, the dialect found for the one with a card.
+// list: one line per reader, the dialect found for the one with a card. Our driver lists its
+// features without the escape one, as a CCID driver without its escape option does: a FeliCa
+// reader left without a raw channel then gets the hint.
+const std::string kEscapeHint =
+    " escape=disabled enable=\"bit 0x0001 in ifdDriverOptions of the CCID driver's Info.plist, then restart pcscd\"";
+
 struct ListCase {
   std::string dialect, shown;
 };
@@ -321,8 +349,31 @@ TEST_P(List, ShowsEachReaderAndTheDialect) {
 
 INSTANTIATE_TEST_SUITE_P(Dialects, List,
                          ::testing::Values(ListCase{"transparent", "transparent-session"}, ListCase{"pn53x", "pn53x-direct"},
-                                           ListCase{"bare", "pn53x-bare-frame"}, ListCase{"ident", "identification-only"}),
-                         [](const auto& i) { return i.param.dialect; });
+                                           ListCase{"bare", "pn53x-bare-frame"}, ListCase{"ident", "identification-only" + kEscapeHint},
+                                           ListCase{"pseudo", "felica-pseudo-apdu"}, ListCase{"storage", "storage-card"},
+                                           ListCase{"storage-lists", "storage-card-lists"}, ListCase{"escape", "escape-session"}),
+                         [](const auto& i) {
+                           std::string name = i.param.dialect;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
+
+// A FeliCa reader left without a raw channel because its driver refuses escape commands: the
+// reader's line says so and where to switch it on.
+TEST_F(Service, EscapeRefusedIsShownOnTheReadersLine) {
+  auto reader = Place("escape", "standard", "escape-refused");
+  const Finished f = Tool({"list"});
+  EXPECT_EQ(f.code, 0) << Show(f);
+  EXPECT_EQ(Lines(f.out),
+            (std::vector<std::string>{"card=yes dialect=identification-only" + kEscapeHint + " reader=" + ReaderName(0),
+                                      "card=no dialect=unknown reader=" + ReaderName(1)}))
+      << Show(f);
+  // A reader of another family with the same feature list has a raw channel: nothing to enable.
+  reader.reset();
+  ASSERT_TRUE(WaitCard(ReaderName(0), false, Millis(5000)));
+  auto other = Place("pn53x", "standard", "escape-refused");
+  EXPECT_EQ(Lines(Tool({"list"}).out).front(), "card=yes dialect=pn53x-direct reader=" + ReaderName(0));
+}
 
 // watch: one "found" per arrival, one "lost" per departure, nothing while a card stays.
 struct WatchStep {
