@@ -44,16 +44,20 @@ uint32_t Release(Context context) {
 }
 
 uint32_t List(Context context, std::vector<std::string>* readers) {
-  // The list can grow between the two calls; a few tries, then give up.
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    DWORD length = 0;
-    ZeroStackBelow();
-    auto rc = static_cast<uint32_t>(SCardListReadersA(static_cast<SCARDCONTEXT>(context), nullptr, nullptr, &length));
-    if (rc != kSuccess)
-      return rc;
+  // A buffer that holds the usual few readers first, so one call does; a longer list is asked for
+  // its length, and as it can grow between the two calls, a few tries, then give up.
+  DWORD length = 1024;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    if (attempt > 0) {
+      length = 0;
+      ZeroStackBelow();
+      const auto rc = static_cast<uint32_t>(SCardListReadersA(static_cast<SCARDCONTEXT>(context), nullptr, nullptr, &length));
+      if (rc != kSuccess)
+        return rc;
+    }
     std::vector<char> names(length + 1, '\0');
     ZeroStackBelow();
-    rc = static_cast<uint32_t>(SCardListReadersA(static_cast<SCARDCONTEXT>(context), nullptr, names.data(), &length));
+    const auto rc = static_cast<uint32_t>(SCardListReadersA(static_cast<SCARDCONTEXT>(context), nullptr, names.data(), &length));
     if (rc == kInsufficientBuffer)
       continue;
     if (rc != kSuccess)
