@@ -11,15 +11,15 @@ bool Arrivals::Start() {
     case CardLog::Opened::Ok:
       break;
     case CardLog::Opened::InUse:
-      Tell(UserText::CsvInUse, options_.csv);
+      console::Tell(kCsvInUse, options_.csv);
       return false;
     case CardLog::Opened::Failed:
-      Tell(UserText::CsvOpenFailed, std::to_string(error) + " " + options_.csv);
+      console::Tell(kCsvOpenFailed, std::to_string(error) + " " + options_.csv);
       return false;
     }
   }
   if (options_.type)
-    Tell(UserText::Waiting);
+    console::Tell(kTypeWaiting);
   return true;
 }
 
@@ -31,13 +31,13 @@ void Arrivals::Arrived(const Idm& idm) {
     case Typed::Done:
       break;
     case Typed::Refused:
-      Tell(UserText::Refused);
+      console::Tell(kTypingRefused);
       break;
     case Typed::OwnConsole:
-      Tell(UserText::OwnConsole);
+      console::Tell(kTypingOwnConsole);
       break;
     case Typed::Failed:
-      Tell(UserText::TypingFailed, std::to_string(error));
+      console::Tell(kTypingFailed, std::to_string(error));
       break;
     }
   }
@@ -45,7 +45,7 @@ void Arrivals::Arrived(const Idm& idm) {
     std::string line;
     unsigned error = 0;
     if (!log_.Add(idm, line, error))
-      Tell(UserText::CsvWriteFailed, std::to_string(error) + " " + line.substr(0, line.find('\r')));
+      console::Tell(kCsvWriteFailed, std::to_string(error) + " " + line.substr(0, line.find('\r')));
   }
   if (options_.beep)
     Beep();

@@ -94,4 +94,13 @@ void WaitForKey() {}
 
 #endif
 
+const char* Say(const Text& text) {
+  static const bool japanese = UserLanguageIsJapanese();
+  return japanese ? text.japanese : text.english;
+}
+
+void Tell(const Text& text, const std::string& detail) {
+  Line(Stream::Err, detail.empty() ? std::string(Say(text)) : Say(text) + (" " + detail));
+}
+
 } // namespace console

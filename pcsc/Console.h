@@ -17,6 +17,15 @@ inline void Line(Stream stream, const std::string& text) { Write(stream, text + 
 // environment variables).
 bool UserLanguageIsJapanese();
 
+// A text in English and Japanese; the user's interface language picks one.
+struct Text {
+  const char* english;
+  const char* japanese;
+};
+const char* Say(const Text& text);
+// On standard error, one line, with the detail after the text.
+void Tell(const Text& text, const std::string& detail = "");
+
 // Started on a console that no other process shares: double-clicked from Explorer, whose console
 // closes with the program. Always false outside Windows.
 bool OwnsItsConsole();

@@ -30,16 +30,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// Each text in English and Japanese; the user's interface language picks one.
-struct Text {
-  const char* english;
-  const char* japanese;
-};
-
-const char* Say(const Text& text) {
-  static const bool japanese = console::UserLanguageIsJapanese();
-  return japanese ? text.japanese : text.english;
-}
+using console::Say;
+using console::Text;
 
 constexpr Text kHelp{
     "varnelo-reader: checks a FeliCa reader over PC/SC, the way Varnelo's felica_for_vb.dll reads it.\n"
@@ -469,7 +461,7 @@ int Run(const Options& options) {
     return Library();
 #endif
   if (options.arrivals.type && !TypingAvailable()) {
-    Tell(UserText::TypingUnavailable);
+    console::Tell(kTypingUnavailable);
     return kExitFailed;
   }
   if (const char* trace = std::getenv("VARNELO_READER_TRACE"); trace && *trace == '1')

@@ -1,23 +1,47 @@
 // What varnelo-reader tells the person at the desk while it types and keeps the list, in the
-// user's language: Japanese where the user interface is Japanese, English otherwise.
+// user's language (console::Tell).
 #pragma once
-#include <string>
+#include "Console.h"
 
 namespace pcsc {
 
-enum class UserText {
-  Waiting,           // type: waiting, and how to stop
-  TypingUnavailable, // type where the system cannot type
-  Refused,           // the window in front refuses input
-  OwnConsole,        // the console itself has the focus
-  TypingFailed,      // detail: the system's error code
-  CsvInUse,          // detail: the file
-  CsvOpenFailed,     // detail: error code and file
-  CsvWriteFailed,    // detail: error code and the line not written
-};
-
-std::string Text(UserText text, bool japanese);
-// On standard error, one line, with the detail after the text.
-void Tell(UserText text, const std::string& detail = "");
+// type: waiting, and how to stop
+inline constexpr console::Text kTypeWaiting{
+    "Waiting for cards. Each card's IDm is typed into the window that has the keyboard focus. "
+    "Press Ctrl+C to stop.",
+    "カードを待っています。かざしたカードの IDm を、いま入力できるウィンドウに入力します。"
+    "終了するには Ctrl+C を押してください。"};
+// type where the system cannot type
+inline constexpr console::Text kTypingUnavailable{
+    "Typing is not available on this system. Use varnelo-reader watch to show each card's IDm "
+    "(--csv FILE keeps a list).",
+    "この環境ではキーボード入力はできません。カードの IDm を表示するには varnelo-reader watch を"
+    "使ってください（--csv FILE で一覧も残せます）。"};
+// the window in front refuses input
+inline constexpr console::Text kTypingRefused{
+    "The IDm was not typed: the window in front runs with higher rights (as administrator, say) "
+    "and refuses input. Start varnelo-reader the same way, or choose another window.",
+    "IDm を入力できませんでした。前面のウィンドウは、より高い権限で動いているため入力を受け付けません"
+    "（管理者として実行中のアプリなど）。varnelo-reader も同じ権限で起動するか、別のウィンドウを"
+    "選んでください。"};
+// the console itself has the focus
+inline constexpr console::Text kTypingOwnConsole{
+    "The IDm was not typed: this console has the focus. Click the field of the program to type into.",
+    "IDm を入力しませんでした。この画面にフォーカスがあります。入力先のアプリの入力欄をクリックして"
+    "ください。"};
+// detail: the system's error code
+inline constexpr console::Text kTypingFailed{"The IDm could not be typed. Error:",
+                                             "IDm を入力できませんでした。エラー:"};
+// detail: the file
+inline constexpr console::Text kCsvInUse{
+    "Cannot open the CSV file: another program (a spreadsheet, say) holds it against writing. "
+    "Close it there and try again:",
+    "CSV ファイルを開けません。ほかのプログラム（表計算ソフトなど）が書き込みを禁止して開いています。"
+    "そちらで閉じてから、やり直してください:"};
+// detail: error code and file
+inline constexpr console::Text kCsvOpenFailed{"Cannot open the CSV file. Error:", "CSV ファイルを開けません。エラー:"};
+// detail: error code and the line not written
+inline constexpr console::Text kCsvWriteFailed{"Could not write to the CSV file. Error:",
+                                               "CSV ファイルに書き込めませんでした。エラー:"};
 
 } // namespace pcsc
