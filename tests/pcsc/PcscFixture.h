@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "Harness.h"
 
@@ -32,6 +33,17 @@ class PcscTest : public ::testing::Test {
                                        const std::string& fault = "none", int slot = 0) {
     auto reader = std::make_unique<VirtualReader>(TheStack().port + slot, dialect, card, fault, Driver());
     EXPECT_TRUE(card == "none" || WaitCard(ReaderName(slot), true, Millis(5000))) << "pcscd never saw the card";
+    // Without a card nothing shows that the reader has linked to our driver; until it has, the
+    // driver answers that there is no reader.
+    if (card == "none" && Driver() == kOurDriver) {
+      bool linked = false;
+      for (int i = 0; i < 250 && !linked; ++i) {
+        linked = reader->Do("state").ends_with(" connected");
+        if (!linked)
+          std::this_thread::sleep_for(Millis(20));
+      }
+      EXPECT_TRUE(linked) << "the virtual reader never linked to the driver";
+    }
     return reader;
   }
 };
