@@ -95,7 +95,7 @@ PCSC_TESTS=$BUILD/pcsc-tests
 build_pcsc_native() {
   local targets=() t
   for t in "$@"; do targets+=(--target "$t"); done
-  CXX=g++ cmake -S "$ROOT/pcsc" -B "$BUILD/pcsc-native" >/dev/null &&
+  CXX=g++ cmake -S "$ROOT/tool" -B "$BUILD/pcsc-native" >/dev/null &&
     cmake --build "$BUILD/pcsc-native" -j "$(nproc)" --target varnelo-reader >/dev/null &&
     CXX=g++ cmake -S "$ROOT/tests/pcsc" -B "$PCSC_TESTS" >/dev/null &&
     cmake --build "$PCSC_TESTS" -j "$(nproc)" "${targets[@]}" >/dev/null
