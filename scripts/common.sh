@@ -26,7 +26,13 @@ install_packages() {
     echo "need root or sudo to install: ${missing[*]}" >&2; return 1
   fi
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  as_root apt-get -o DPkg::Lock::Timeout=600 update -qq
+  # A mirror in the middle of a sync fails an index now and then: try again, then go on with the
+  # lists there are; the install itself says when a package cannot be had.
+  local try
+  for try in 1 2 3; do
+    as_root apt-get -o DPkg::Lock::Timeout=600 update -qq && break
+    [ "$try" -lt 3 ] && sleep 15
+  done
   as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
