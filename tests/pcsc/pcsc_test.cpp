@@ -526,7 +526,7 @@ TEST_P(Csv, OneLinePerArrival) {
   const std::string text = ReadFile(path);
   const std::string head = before + c.opening;
   ASSERT_EQ(text.substr(0, head.size()), head) << "what the file held stays, then a whole line:\n" << text;
-  const std::vector<std::string> rest = {",012E4C8A1B3D5F70", ",0101020304050607", ",012E4C8A1B3D5F70,repeat"};
+  const std::vector<std::string> rest = {",012E4C8A1B3D5F70,", ",0101020304050607,", ",012E4C8A1B3D5F70,repeat"};
   size_t at = head.size();
   for (const std::string& tail : rest) {
     const size_t lineEnd = text.find("\r\n", at);
