@@ -202,7 +202,7 @@ uint32_t FakeList(pcsc::Context, std::vector<std::string>* readers) {
 uint32_t FakeStatusChange(pcsc::Context, uint32_t timeoutMs, pcsc::ReaderState* states, size_t count) {
   Service& s = GetService();
   if (s.beforeWait)
-    s.beforeWait();
+    s.beforeWait(timeoutMs);
   Lock lock(s.mutex);
   if (uint32_t rc = Enter(s, kStatusChange))
     return rc;

@@ -151,9 +151,10 @@ TEST_F(WatchTest, AStopAsTheWaitBeginsIsSeenAtOnce) {
     std::lock_guard<std::mutex> guard(fake::GetService().mutex);
     return fake::GetService().calls[fake::kCancel];
   };
-  // The second wait: the first returns at once with the reader's state.
-  fake::GetService().beforeWait = [&] {
-    if (++waits != 2)
+  // The second wait: the first returns at once with the reader's state (a look at the readers'
+  // states, with no timeout, is no wait).
+  fake::GetService().beforeWait = [&](uint32_t timeoutMs) {
+    if (timeoutMs == 0 || ++waits != 2)
       return;
     stoppedAt = std::chrono::steady_clock::now();
     stopping = std::thread([this] { stopper_.Stop(); });
