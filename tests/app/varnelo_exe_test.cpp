@@ -73,6 +73,9 @@ TEST(VarneloProgram, WithoutAUsableReaderLibraryWarnsOnceAndEnds) {
     const std::wstring tail = c.tail;
     ASSERT_GE(seen[0].Text.size(), tail.size());
     EXPECT_EQ(seen[0].Text.substr(seen[0].Text.size() - tail.size()), tail);
+    // The guide quotes the box's last line as it is.
+    const std::wstring last = L"    " + seen[0].Text.substr(seen[0].Text.rfind(L"\r\n") + 2) + L"\n";
+    EXPECT_NE(Utf8FileText(GUIDE_PATH).find(last), std::wstring::npos) << testing::PrintToString(last);
     EXPECT_EQ(ended, WAIT_OBJECT_0);
     EXPECT_EQ(exitCode, 0u);
   }
