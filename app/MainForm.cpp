@@ -279,6 +279,7 @@ void Form_Load(MainForm& form) {
     OpenConnection(form);
     CloseConnection(form);
   } catch (...) {
+    form.LoadFailed = true;
     ReportCurrentError(form);
     UnloadAndDestroy(form);
   }

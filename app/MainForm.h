@@ -40,6 +40,9 @@ struct MainForm {
   // The error this piece of work has shown; a cleanup that fails the same way (a library that
   // can't be loaded fails every call alike) is not shown twice.
   std::optional<FelicaError> ShownError;
+  // The load probe failed: its cleanup is the same failure when it raises the same error number,
+  // whatever call it names (a library without our entry points lacks close as it lacked open).
+  bool LoadFailed = false;
 };
 
 // Creates the window, runs Form_Load and shows the window. Returns nullptr when the load

@@ -33,8 +33,9 @@ FelicaError CurrentError() {
   }
 }
 
-bool SameError(const FelicaError& a, const FelicaError& b) {
-  return a.Number == b.Number && a.Source == b.Source && a.Description == b.Description;
+bool SameError(const MainForm& form, const FelicaError& shown, const FelicaError& error) {
+  return shown.Number == error.Number && shown.Source == error.Source &&
+         (form.LoadFailed || shown.Description == error.Description);
 }
 
 } // namespace
@@ -42,7 +43,7 @@ bool SameError(const FelicaError& a, const FelicaError& b) {
 void ReportCurrentError(MainForm& form) noexcept {
   try {
     FelicaError error = CurrentError();
-    if (form.ShownError && SameError(*form.ShownError, error)) return;
+    if (form.ShownError && SameError(form, *form.ShownError, error)) return;
     form.ShownError = error;
     ShowError(form, error, L"");
   } catch (...) {

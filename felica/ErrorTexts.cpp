@@ -1,5 +1,5 @@
-// Texts for the two error types the reader library reports. A text both tables carry is
-// written once, in the FeliCa table, and the reader/writer table points at it.
+// Texts for the two error types the reader library reports, in Japanese and in English. A text
+// both tables carry is written once, in the FeliCa table, and the reader/writer table points at it.
 #include <cstddef>
 #include <iterator>
 
@@ -157,23 +157,177 @@ constexpr const wchar_t* RwTexts[] = {
     FelicaTexts[62], // 175
 };
 
+// The same texts in English, for the console tool; the window shows only the Japanese ones.
+constexpr const char* UndefinedEnglish = "undefined";
+constexpr const char* FelicaTextsEnglish[] = {
+    "No error", // 1000
+    "Undefined error", // 1001
+    "Invalid function argument", // 1002
+    "Cannot allocate memory", // 1003
+    "Could not create a thread", // 1004
+    "The library is not initialized", // 1005
+    "The library is already initialized", // 1006
+    "Invalid file name", // 1007
+    "File not found", // 1008
+    "Cannot open the file", // 1009
+    "The file is not open", // 1010
+    "The file is already open", // 1011
+    "Invalid directory name", // 1012
+    "Directory not found", // 1013
+    "Cannot open the directory", // 1014
+    "The directory is not open", // 1015
+    "The directory is already open", // 1016
+    "Invalid port name", // 1017
+    "Port not found", // 1018
+    "Cannot open the port", // 1019
+    "The port is not open", // 1020
+    "The port is already open", // 1021
+    "Invalid timeout value", // 1022
+    "Invalid baud rate", // 1023
+    "Invalid retry count", // 1024
+    "Cannot find the FeliCa reader/writer control library", // 1025
+    "Could not load the FeliCa reader/writer control library", // 1026
+    "Could not open the reader/writer", // 1027
+    "Cannot detect a reader/writer", // 1028
+    "The reader/writer is not open", // 1029
+    "The reader/writer is already open", // 1030
+    "Could not reconnect to the reader/writer", // 1031
+    "Could not register the message sent when a card is held over the reader", // 1032
+    "Could not register the message sent when the card is lost", // 1033
+    "The callback parameters are not set", // 1034
+    "Continuous polling for callbacks has not been started", // 1035
+    "Polling failed", // 1036
+    "Could not get the card's mode", // 1037
+    "Could not get the card's area and service key versions", // 1038
+    "Mutual authentication with the card failed", // 1039
+    "Could not read data from the card", // 1040
+    "Could not write data to the card", // 1041
+    "Could not read service data without a key from the card", // 1042
+    "Could not write service data without a key to the card", // 1043
+    "Could not issue the communicate-through command", // 1044
+    "Could not generate the access key", // 1045
+    "No polling has been done yet", // 1046
+    "Could not get the card's information", // 1047
+    "Could not get the card's information: invalid card index", // 1048
+    "Stopped: the card IDm from the polling does not match the card IDm given", // 1049
+    "Mutual authentication has not been done", // 1050
+    "A service that needs mutual authentication was given for reading or writing without a key", // 1051
+    "A service whose block list cannot be made automatically (Cash Back and Decrement) was given", // 1052
+    "A call to the FeliCa access library's API failed", // 1053
+    "Could not change the key", // 1054
+    "Continuous polling is already running", // 1055
+    "Could not register the message sent when a reader/writer is connected", // 1056
+    "Could not register the message sent when a reader/writer is removed", // 1057
+    "Plug-and-play monitoring is not running", // 1058
+    "Plug-and-play monitoring is already running", // 1059
+    "This API is not implemented on this OS", // 1060
+    "Could not get the card's system code list", // 1061
+    "Could not get the card's service code list", // 1062
+};
+constexpr const char* RwTextsEnglish[] = {
+    FelicaTextsEnglish[0], // 100
+    FelicaTextsEnglish[1], // 101
+    FelicaTextsEnglish[2], // 102
+    FelicaTextsEnglish[3], // 103
+    FelicaTextsEnglish[4], // 104
+    FelicaTextsEnglish[5], // 105
+    FelicaTextsEnglish[6], // 106
+    FelicaTextsEnglish[7], // 107
+    FelicaTextsEnglish[8], // 108
+    FelicaTextsEnglish[9], // 109
+    FelicaTextsEnglish[10], // 110
+    FelicaTextsEnglish[11], // 111
+    FelicaTextsEnglish[12], // 112
+    FelicaTextsEnglish[13], // 113
+    FelicaTextsEnglish[14], // 114
+    FelicaTextsEnglish[15], // 115
+    FelicaTextsEnglish[16], // 116
+    FelicaTextsEnglish[17], // 117
+    FelicaTextsEnglish[18], // 118
+    FelicaTextsEnglish[19], // 119
+    FelicaTextsEnglish[20], // 120
+    FelicaTextsEnglish[21], // 121
+    FelicaTextsEnglish[22], // 122
+    FelicaTextsEnglish[23], // 123
+    "The plug-in home directory is not set", // 124
+    "Cannot find the plug-in home directory", // 125
+    "Could not initialize the plug-in", // 126
+    "Cannot find the plug-in", // 127
+    "Cannot find the command plug-in", // 128
+    "Cannot find the device plug-in", // 129
+    "Cannot find the security plug-in", // 130
+    "Could not access the table", // 131
+    "Command not found", // 132
+    "Could not run the script", // 133
+    "Could not initialize the port", // 134
+    "Could not set the port's timeout", // 135
+    "The port's device control settings are invalid", // 136
+    "Could not mask the port", // 137
+    "Could not purge the port", // 138
+    "Could not get the plain-text data", // 139
+    "Could not store the plain-text data", // 140
+    "Could not get the encrypted data", // 141
+    "Could not store the encrypted data", // 142
+    "The random numbers needed for authentication are not set", // 143
+    "The transaction ID is not set", // 144
+    "Could not get the transaction key needed to encrypt data", // 145
+    "The transaction key needed to encrypt data is invalid", // 146
+    "The communication parity check found a mismatch", // 147
+    "Received a NACK from the reader/writer", // 148
+    "The reader/writer reported a syntax error", // 149
+    "Received an invalid packet from the reader/writer", // 150
+    "More sequences than one session can carry", // 151
+    "No response from the reader/writer", // 152
+    "Could not send data to the reader/writer", // 153
+    "Timed out sending data to the reader/writer", // 154
+    "Could not receive data from the reader/writer", // 155
+    "Timed out receiving data from the reader/writer", // 156
+    "Could not catch the card", // 157
+    FelicaTextsEnglish[48], // 158
+    "Received error status flags from the card", // 159
+    "No response to the communicate-through command", // 160
+    "The user key is given the wrong way", // 161
+    "Past its expiry date", // 162
+    FelicaTextsEnglish[34], // 163
+    FelicaTextsEnglish[56], // 164
+    FelicaTextsEnglish[57], // 165
+    FelicaTextsEnglish[58], // 166
+    FelicaTextsEnglish[59], // 167
+    "Could not register the plug-and-play monitoring window class", // 168
+    "Could not create the plug-and-play monitoring window", // 169
+    "Cannot get a handle to the GUID device information set", // 170
+    "Cannot get the GUID interface data", // 171
+    "Cannot get the GUID symbolic name", // 172
+    FelicaTextsEnglish[60], // 173
+    FelicaTextsEnglish[61], // 174
+    FelicaTextsEnglish[62], // 175
+};
+
 static_assert(std::size(FelicaTexts) == 1062 - FelicaFirst + 1);
 static_assert(std::size(RwTexts) == 175 - RwFirst + 1);
+static_assert(std::size(FelicaTextsEnglish) == std::size(FelicaTexts));
+static_assert(std::size(RwTextsEnglish) == std::size(RwTexts));
 
-template <size_t N>
-std::wstring Lookup(const wchar_t* const (&table)[N], int32_t first, int32_t code) {
+template <class Char, size_t N>
+const Char* Lookup(const Char* const (&table)[N], int32_t first, int32_t code, const Char* undefined) {
   // Widened so that codes near the ends of the 32-bit range can't wrap into the table.
   int64_t index = int64_t{code} - first;
   if (index < 0 || index >= int64_t{N}) {
-    return Undefined;
+    return undefined;
   }
   return table[index];
 }
 
 } // namespace
 
-std::wstring FelicaErrorText(int32_t code) { return Lookup(FelicaTexts, FelicaFirst, code); }
+std::wstring FelicaErrorText(int32_t code) { return Lookup(FelicaTexts, FelicaFirst, code, Undefined); }
 
-std::wstring RwErrorText(int32_t code) { return Lookup(RwTexts, RwFirst, code); }
+std::wstring RwErrorText(int32_t code) { return Lookup(RwTexts, RwFirst, code, Undefined); }
+
+std::string FelicaErrorTextEnglish(int32_t code) {
+  return Lookup(FelicaTextsEnglish, FelicaFirst, code, UndefinedEnglish);
+}
+
+std::string RwErrorTextEnglish(int32_t code) { return Lookup(RwTextsEnglish, RwFirst, code, UndefinedEnglish); }
 
 } // namespace FelicaAPI

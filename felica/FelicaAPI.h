@@ -33,6 +33,9 @@ inline constexpr int16_t ErrorKindReader = 2;    // 515
 // Texts for the library's two error types; "未定義" for any value without a text.
 std::wstring FelicaErrorText(int32_t code);
 std::wstring RwErrorText(int32_t code);
+// The same in English (UTF-8), for the console tool.
+std::string FelicaErrorTextEnglish(int32_t code);
+std::string RwErrorTextEnglish(int32_t code);
 
 // The FeliCa error type of the last failure, or -1 when the library can't tell.
 int32_t LastFelicaErrorType();

@@ -1,9 +1,26 @@
 #include "CardList.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 
 namespace pcsc {
+namespace {
+
+// The columns, in order: the header names each, and every line has a cell for each, so that a
+// spreadsheet sees the same columns on every line.
+enum Column { kTime, kIdm, kRepeat, kColumnCount };
+using Cells = std::array<std::string, kColumnCount>;
+const Cells kHeader = {"time", "IDm", "repeat"};
+
+std::string Row(const Cells& cells) {
+  std::string line = cells[0];
+  for (size_t i = 1; i < cells.size(); ++i)
+    line += "," + cells[i];
+  return line + "\r\n";
+}
+
+} // namespace
 
 std::string IsoTime(const LocalTime& t) {
   const int offset = std::abs(t.offsetMinutes);
@@ -15,7 +32,7 @@ std::string IsoTime(const LocalTime& t) {
 
 std::string CardList::Opening(uint64_t size, char lastByte) {
   if (size == 0)
-    return kCardListHeader;
+    return Row(kHeader);
   return lastByte == '\n' ? "" : "\r\n";
 }
 
@@ -30,10 +47,12 @@ std::string IdmText(const Idm& idm) {
 }
 
 std::string CardList::Line(const LocalTime& time, const Idm& idm) {
-  std::string line = IsoTime(time) + "," + IdmText(idm);
+  Cells cells;
+  cells[kTime] = IsoTime(time);
+  cells[kIdm] = IdmText(idm);
   if (!seen_.insert(idm).second)
-    line += ",repeat";
-  return line + "\r\n";
+    cells[kRepeat] = "repeat";
+  return Row(cells);
 }
 
 } // namespace pcsc

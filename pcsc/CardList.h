@@ -1,5 +1,6 @@
-// The list of cards read, as CSV lines: "time,IDm[,repeat]", local time in ISO 8601 with its
-// offset. No file and no clock here: the caller hands in the time and writes the text.
+// The list of cards read, as CSV lines: "time,IDm,repeat", local time in ISO 8601 with its
+// offset; repeat is empty for a card's first line in a run. No file and no clock here: the caller
+// hands in the time and writes the text.
 #pragma once
 #include <cstdint>
 #include <set>
@@ -18,8 +19,6 @@ struct LocalTime {
 std::string IsoTime(const LocalTime& time);
 // 16 upper-case hexadecimal digits.
 std::string IdmText(const Idm& idm);
-
-inline constexpr const char kCardListHeader[] = "time,IDm,repeat\r\n";
 
 class CardList {
 public:

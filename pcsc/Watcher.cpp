@@ -32,6 +32,8 @@ unsigned PollPauseMs() {
   return pause;
 }
 constexpr unsigned kServiceRetryMs = 500;
+// How soon a stop cancels again while the watcher has not left its wait.
+constexpr unsigned kCancelAgainMs = 5;
 
 constexpr uint32_t kCounterMask = 0xFFFF0000;
 constexpr uint32_t kStateBits = kStateEmpty | kStatePresent | kStateUnavailable | kStateUnknown | kStateMute;
@@ -53,10 +55,18 @@ public:
     events_.lost();
   }
   bool Announced() const { return announced_.has_value(); }
+  void Watching(const std::string& reader) {
+    if (readerKnown_ && *readerKnown_ == !reader.empty())
+      return;
+    readerKnown_ = !reader.empty();
+    if (events_.reader)
+      events_.reader(reader);
+  }
 
 private:
   const WatchEvents& events_;
   std::optional<Idm> announced_;
+  std::optional<bool> readerKnown_;
 };
 
 bool CardPresent(uint32_t state) { return (state & kStatePresent) && !(state & kStateMute); }
@@ -101,6 +111,7 @@ bool WatchWithContext(const Table& table, Context context, const WatchOptions& o
       reader = chosen < 0 ? "" : readers[static_cast<size_t>(chosen)].name;
       known = kStateUnaware;
     }
+    tracker.Watching(reader);
     // The plug-and-play pseudo-reader's state carries the reader count in its upper half: wait
     // from the list just seen, so a reader that came back meanwhile still ends the wait.
     pnpKnown = static_cast<uint32_t>(readers.size()) << 16;
@@ -129,7 +140,10 @@ bool WatchWithContext(const Table& table, Context context, const WatchOptions& o
     states.back().currentState = pnpKnown;
 
     const auto start = std::chrono::steady_clock::now();
+    if (!stopper.EnterWait())
+      return true;
     const uint32_t rc = table.getStatusChange(context, kWaitMs, states.data(), states.size());
+    stopper.LeaveWait();
     const auto spent = std::chrono::steady_clock::now() - start;
     if (rc == kCancelled || stopper.Stopped())
       return true;
@@ -195,11 +209,15 @@ bool WatchWithContext(const Table& table, Context context, const WatchOptions& o
 } // namespace
 
 void Stopper::Stop() {
-  std::lock_guard<std::mutex> guard(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   stopped_ = true;
-  if (attached_)
-    table_.cancel(context_);
   wake_.notify_all();
+  // A cancel reaches only a wait already under way: one that lands just before the watcher
+  // begins its wait is lost, so cancel again until the watcher is out of it.
+  while (attached_ && waiting_) {
+    table_.cancel(context_);
+    wake_.wait_for(lock, std::chrono::milliseconds(kCancelAgainMs), [this] { return !waiting_; });
+  }
 }
 
 bool Stopper::Stopped() {
@@ -227,12 +245,26 @@ void Stopper::Detach() {
   attached_ = false;
 }
 
+bool Stopper::EnterWait() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  waiting_ = !stopped_;
+  return waiting_;
+}
+
+void Stopper::LeaveWait() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  waiting_ = false;
+  wake_.notify_all();
+}
+
 void Watch(const Table& table, const WatchOptions& options, Stopper& stopper, const WatchEvents& events) {
   Tracker tracker(events);
   while (!stopper.Stopped()) {
     Context context = 0;
     if (table.establishContext(&context) != kSuccess) {
+      // Windows stops its smart-card service while no reader is plugged in.
       tracker.Left();
+      tracker.Watching("");
       stopper.Sleep(kServiceRetryMs);
       continue;
     }

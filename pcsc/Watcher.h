@@ -15,7 +15,8 @@ namespace pcsc {
 class Stopper {
 public:
   explicit Stopper(const Table& table) : table_(table) {}
-  // Cancels the wait in progress and every later one.
+  // Cancels the wait in progress and every later one; returns once the watcher is out of its
+  // wait (a status wait ends at once when cancelled).
   void Stop();
   bool Stopped();
   // Waits up to ms; false once stopped.
@@ -23,6 +24,9 @@ public:
   // The watcher's context, cancelled by Stop; false when already stopped.
   bool Attach(Context context);
   void Detach();
+  // Around each status wait on the attached context; Enter is false once stopped.
+  bool EnterWait();
+  void LeaveWait();
 
 private:
   const Table& table_;
@@ -30,6 +34,7 @@ private:
   std::condition_variable wake_;
   bool stopped_ = false;
   bool attached_ = false;
+  bool waiting_ = false;
   Context context_ = 0;
 };
 
@@ -41,6 +46,9 @@ struct WatchOptions {
 struct WatchEvents {
   std::function<void(const Idm&)> found;
   std::function<void()> lost;
+  // Optional: the reader watched, or "" when there is none (no reader, or no service to list
+  // one); once the first look has told, then whenever there comes to be one or none.
+  std::function<void(const std::string&)> reader;
 };
 
 // Runs until stopped. Reports found once per card that arrives (a card that stays is not

@@ -15,7 +15,7 @@ as_root() {
 
 install_packages() {
   local wanted=(cmake make g++-mingw-w64-i686-posix mingw-w64-i686-dev googletest
-                wine wine32:i386 fonts-wine xvfb xauth fonts-ipafont-gothic imagemagick x11-utils git "$@")
+                wine wine32:i386 fonts-wine xvfb xauth fonts-ipafont-gothic imagemagick x11-utils git python3 "$@")
   local missing=() p
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -11,10 +11,10 @@ bool Arrivals::Start() {
     case CardLog::Opened::Ok:
       break;
     case CardLog::Opened::InUse:
-      console::Tell(kCsvInUse, options_.csv);
+      console::Complain(kCsvInUse, options_.csv);
       return false;
     case CardLog::Opened::Failed:
-      console::Tell(kCsvOpenFailed, std::to_string(error) + " " + options_.csv);
+      console::Complain(kCsvOpenFailed, options_.csv + " (" + console::SystemMessage(error) + ")");
       return false;
     }
   }
@@ -37,7 +37,7 @@ void Arrivals::Arrived(const Idm& idm) {
       console::Tell(kTypingOwnConsole);
       break;
     case Typed::Failed:
-      console::Tell(kTypingFailed, std::to_string(error));
+      console::Tell(kTypingFailed, console::SystemMessage(error));
       break;
     }
   }
@@ -45,7 +45,7 @@ void Arrivals::Arrived(const Idm& idm) {
     std::string line;
     unsigned error = 0;
     if (!log_.Add(idm, line, error))
-      console::Tell(kCsvWriteFailed, std::to_string(error) + " " + line.substr(0, line.find('\r')));
+      console::Complain(kCsvWriteFailed, line.substr(0, line.find('\r')) + " (" + console::SystemMessage(error) + ")");
   }
   if (options_.beep)
     Beep();

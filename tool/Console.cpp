@@ -1,6 +1,7 @@
 #include "Console.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,6 +52,24 @@ void Write(Stream stream, const std::string& text) {
 
 bool UserLanguageIsJapanese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE; }
 
+std::string SystemMessage(unsigned code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                          FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message;
+  if (length > 0) {
+    message.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                                           nullptr, nullptr)));
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), static_cast<int>(message.size()),
+                        nullptr, nullptr);
+  }
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.pop_back();
+  return message.empty() ? "error " + std::to_string(code) : message;
+}
+
 bool OwnsItsConsole() {
   DWORD processes[2];
   return GetConsoleProcessList(processes, 2) == 1;
@@ -92,6 +111,13 @@ bool UserLanguageIsJapanese() {
 bool OwnsItsConsole() { return false; }
 void WaitForKey() {}
 
+std::string SystemMessage(unsigned code) {
+  char buffer[256] = "";
+  // The GNU strerror_r, which may return a text of its own instead of filling the buffer.
+  const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+  return text && *text ? text : "error " + std::to_string(code);
+}
+
 #endif
 
 const char* Say(const Text& text) {
@@ -101,6 +127,35 @@ const char* Say(const Text& text) {
 
 void Tell(const Text& text, const std::string& detail) {
   Line(Stream::Err, detail.empty() ? std::string(Say(text)) : Say(text) + (" " + detail));
+}
+
+namespace {
+const char* programName = "";
+}
+
+void SetProgramName(const char* name) { programName = name; }
+
+void Complain(const Text& text, const std::string& detail) {
+  Line(Stream::Err, std::string(programName) + ": " + Say(text) + (detail.empty() ? "" : " " + detail));
+}
+
+size_t Columns(const std::string& text) {
+  size_t columns = 0;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length && i + k < text.size(); ++k)
+      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += length;
+    // East Asian wide and full-width characters: Hangul Jamo, CJK with kana, Hangul syllables,
+    // compatibility ideographs and forms, full-width forms.
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+                      (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || c >= 0x20000;
+    columns += wide ? 2 : 1;
+  }
+  return columns;
 }
 
 } // namespace console

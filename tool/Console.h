@@ -26,6 +26,17 @@ const char* Say(const Text& text);
 // On standard error, one line, with the detail after the text.
 void Tell(const Text& text, const std::string& detail = "");
 
+// The program's name, which begins each problem it reports; set once, at its start.
+void SetProgramName(const char* name);
+// A problem, on standard error: one line of the program's name, the text and the detail.
+void Complain(const Text& text, const std::string& detail = "");
+// The system's own words for one of its error codes (on Windows in the user's language), or the
+// code when it has none.
+std::string SystemMessage(unsigned code);
+
+// The columns a UTF-8 text takes on a console: two for each full-width character.
+size_t Columns(const std::string& text);
+
 // Started on a console that no other process shares: double-clicked from Explorer, whose console
 // closes with the program. Always false outside Windows.
 bool OwnsItsConsole();

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -17,6 +18,7 @@
 
 #include "Arrivals.h"
 #include "Console.h"
+#include "Help.h"
 #include "Reader.h"
 #include "UserTexts.h"
 #include "Watcher.h"
@@ -33,65 +35,10 @@ constexpr int kExitUsage = 2;
 using console::Say;
 using console::Text;
 
-constexpr Text kHelp{
-    "varnelo-reader: checks a FeliCa reader over PC/SC, the way Varnelo's felica_for_vb.dll reads it.\n"
-    "\n"
-    "usage: varnelo-reader COMMAND [--reader PART]\n"
-    "\n"
-    "  list                  each PC/SC reader on a line: card=yes when a card is on it, dialect= how\n"
-    "                        the library talks to it (known once a card is on it), reader= its name\n"
-    "  read                  the card's IDm= and PMm=\n"
-    "  read --felica-number  also its FeliCa card number, FeliCaNumber=\n"
-    "  watch                 found IDm=... when a card arrives, lost when it leaves; Ctrl+C stops\n"
-    "  watch --csv FILE      also adds a line per card to the CSV file FILE: time, IDm, and repeat\n"
-    "                        for a card already read in this run\n"
-    "  watch --beep          also sounds the system's beep for each card\n"
-#ifdef _WIN32
-    "  type                  as watch, and types each card's IDm into the window that has the\n"
-    "                        keyboard focus, then Enter; --then tab for Tab, --then none for no key;\n"
-    "                        --csv and --beep as for watch\n"
-    "  library               which felica_for_vb.dll varnelo.exe in this folder would load, and\n"
-    "                        whether it is Varnelo's own (ours=yes) or another of that name\n"
-#endif
-    "  --reader PART         the reader whose name contains PART; without it the one named by the\n"
-    "                        environment variable VARNELO_READER, else one with a FeliCa card, then\n"
-    "                        one with another contactless card, then the first\n"
-    "  /?, -h, --help        this help\n"
-    "\n"
-    "Values go to standard output. The exit status is 0 only when everything asked for was read;\n"
-    "else 1, with the error types FeliCaErrorType= and RWErrorType= on standard error, and 2 for a\n"
-    "command line it does not understand.\n",
-    "varnelo-reader: FeliCa リーダーを PC/SC で調べます。Varnelo の felica_for_vb.dll と同じ方法で読みます。\n"
-    "\n"
-    "使い方: varnelo-reader コマンド [--reader 名前の一部]\n"
-    "\n"
-    "  list                  PC/SC リーダーを 1 台 1 行で表示します。card=yes ならカードが置かれています。\n"
-    "                        dialect= はリーダーとの話し方 (カードを置いたときだけ分かります)、\n"
-    "                        reader= はリーダーの名前です\n"
-    "  read                  カードの IDm= と PMm= を表示します\n"
-    "  read --felica-number  FeliCa カード番号 (FeliCaNumber=) も読みます\n"
-    "  watch                 カードを置くと found IDm=...、離すと lost と表示します。Ctrl+C で終わります\n"
-    "  watch --csv ファイル   カードごとに 1 行 (時刻、IDm、この実行で 2 回目以降なら repeat) を\n"
-    "                        CSV ファイルに追加します\n"
-    "  watch --beep          カードごとにシステムの音を鳴らします\n"
-#ifdef _WIN32
-    "  type                  watch と同じく動き、カードの IDm を、いま入力できるウィンドウに\n"
-    "                        キーボード入力して Enter を押します。--then tab なら Tab、--then none なら\n"
-    "                        何も押しません。--csv と --beep も使えます\n"
-    "  library               このフォルダーの varnelo.exe が読み込む felica_for_vb.dll と、それが\n"
-    "                        Varnelo のもの (ours=yes) か、同じ名前の別のものかを表示します\n"
-#endif
-    "  --reader 名前の一部    名前にその文字列を含むリーダーを使います。指定がなければ環境変数\n"
-    "                        VARNELO_READER のリーダー、なければカードが置かれたリーダーを使います\n"
-    "  /?, -h, --help        この説明を表示します\n"
-    "\n"
-    "値は標準出力に出ます。終了コードは、すべて読めたときだけ 0 です。読めなかったときは 1 で、\n"
-    "エラーの種類 (FeliCaErrorType= と RWErrorType=) を標準エラー出力に出します。\n"
-    "コマンドの指定が正しくないときは 2 です。\n"};
-
 constexpr Text kSeeHelp{"See varnelo-reader --help.", "varnelo-reader --help で使い方を表示します。"};
 constexpr Text kUnknownCommand{"varnelo-reader: unknown command: ", "varnelo-reader: 不明なコマンドです: "};
 constexpr Text kUnknownOption{"varnelo-reader: unknown option: ", "varnelo-reader: 不明なオプションです: "};
+constexpr Text kSurplus{"varnelo-reader: surplus argument: ", "varnelo-reader: 余分な引数です: "};
 constexpr Text kNoCommand{"varnelo-reader: no command given.", "varnelo-reader: コマンドを指定してください。"};
 constexpr Text kReaderNeedsPart{"varnelo-reader: --reader needs a part of a reader's name.",
                                 "varnelo-reader: --reader の後にリーダー名の一部を指定してください。"};
@@ -108,6 +55,9 @@ constexpr Text kThenOnlyType{"varnelo-reader: --then goes with type only.",
 constexpr Text kWaiting{"Waiting for a card; press Ctrl+C to stop.",
                         "カードを待っています。Ctrl+C で終わります。"};
 constexpr Text kPressKey{"Press any key to close this window.", "何かキーを押すとこのウィンドウを閉じます。"};
+// Double-clicked with no reader: first what to do, then the details.
+constexpr Text kConnectReader{"No card reader found. Connect the reader, then start varnelo-reader again.",
+                               "リーダーが見つかりません。リーダーをつないでから、もう一度起動してください。"};
 constexpr Text kNoLibrary{
     "varnelo-reader: no felica_for_vb.dll beside varnelo.exe, in the system folders or on PATH.",
     "varnelo-reader: felica_for_vb.dll が varnelo.exe と同じフォルダーにも、システム フォルダーにも、PATH にもありません。"};
@@ -162,8 +112,11 @@ void ErrorLine(const std::string& text) { console::Line(console::Stream::Err, te
 
 int Fail(Operation operation, Fault fault) {
   const ErrorPair pair = ErrorFor(operation, fault);
-  ErrorLine("FeliCaErrorType=" + std::to_string(pair.felicaType) + " " + Utf8(FelicaAPI::FelicaErrorText(pair.felicaType)));
-  ErrorLine("RWErrorType=" + std::to_string(pair.rwType) + " " + Utf8(FelicaAPI::RwErrorText(pair.rwType)));
+  const bool japanese = console::UserLanguageIsJapanese();
+  ErrorLine("FeliCaErrorType=" + std::to_string(pair.felicaType) + " " +
+            (japanese ? Utf8(FelicaAPI::FelicaErrorText(pair.felicaType)) : FelicaAPI::FelicaErrorTextEnglish(pair.felicaType)));
+  ErrorLine("RWErrorType=" + std::to_string(pair.rwType) + " " +
+            (japanese ? Utf8(FelicaAPI::RwErrorText(pair.rwType)) : FelicaAPI::RwErrorTextEnglish(pair.rwType)));
   return kExitFailed;
 }
 
@@ -175,8 +128,20 @@ struct Options {
   std::string command;
   std::string pin;
   bool felicaNumber = false;
+  bool doubleClicked = false;
   ArrivalOptions arrivals;
 };
+
+// A command or an option as written; on Windows in any case, as its programs take them.
+std::string Word(const char* argument) {
+  std::string word = argument;
+#ifdef _WIN32
+  for (char& c : word)
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+#endif
+  return word;
+}
 
 bool IsHelp(const std::string& argument) { return argument == "/?" || argument == "-h" || argument == "--help"; }
 
@@ -193,7 +158,7 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
   options.pin = ReaderPinFromEnvironment();
   bool thenGiven = false;
   for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
+    const std::string argument = Word(argv[i]);
     if (argument == "--reader") {
       if (i + 1 >= argc)
         return Say(kReaderNeedsPart);
@@ -207,15 +172,17 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
     } else if (argument == "--beep") {
       options.arrivals.beep = true;
     } else if (argument == "--then") {
-      const std::string then = i + 1 < argc ? argv[++i] : "";
+      const std::string then = i + 1 < argc ? Word(argv[++i]) : "";
       if (then != "enter" && then != "tab" && then != "none")
         return Say(kThenNeedsKey);
       options.arrivals.then = then == "enter" ? ThenKey::Enter : then == "tab" ? ThenKey::Tab : ThenKey::None;
       thenGiven = true;
     } else if (!argument.empty() && (argument[0] == '-' || argument[0] == '/')) {
-      return Say(kUnknownOption) + argument;
-    } else if (!options.command.empty() || !IsCommand(argument)) {
-      return Say(kUnknownCommand) + argument;
+      return Say(kUnknownOption) + std::string(argv[i]);
+    } else if (!options.command.empty()) {
+      return Say(kSurplus) + std::string(argv[i]);
+    } else if (!IsCommand(argument)) {
+      return Say(kUnknownCommand) + std::string(argv[i]);
     } else {
       options.command = argument;
     }
@@ -257,10 +224,17 @@ private:
   std::vector<ReaderInfo> readers_;
 };
 
+// No reader: to a person who double-clicked the tool, first a sentence saying what to do.
+int NoReader(const Options& options, Fault fault) {
+  if (options.doubleClicked)
+    console::Tell(kConnectReader);
+  return Fail(Operation::Open, fault);
+}
+
 int List(const Table& table, const Options& options) {
   Service service(table);
   if (service.Failure() != Fault::None)
-    return Fail(Operation::Open, service.Failure());
+    return NoReader(options, service.Failure());
   const std::vector<ReaderInfo>& readers = service.readers();
   bool any = false;
   for (const ReaderInfo& reader : readers) {
@@ -277,7 +251,7 @@ int List(const Table& table, const Options& options) {
     Line(std::string("card=") + (reader.cardPresent ? "yes" : "no") + " dialect=" + DialectName(dialect) + escape +
          " reader=" + reader.name);
   }
-  return any ? kExitOk : Fail(Operation::Open, Fault::NoReader);
+  return any ? kExitOk : NoReader(options, Fault::NoReader);
 }
 
 int Read(const Table& table, const Options& options) {
@@ -352,6 +326,18 @@ int WatchCards(const Table& table, const Options& options) {
     Line("found IDm=" + Hex(idm));
   };
   events.lost = [] { Line("lost"); };
+  // No reader is said at once; its arrival only after that.
+  bool readerAwaited = false;
+  events.reader = [&readerAwaited, &options](const std::string& name) {
+    if (name.empty() && !std::exchange(readerAwaited, true)) {
+      if (options.pin.empty())
+        console::Tell(kNoReaderYet);
+      else
+        console::Tell(kNoNamedReaderYet, options.pin);
+    } else if (!name.empty() && std::exchange(readerAwaited, false)) {
+      console::Tell(kReaderArrived, name);
+    }
+  };
   // type says how it waits itself.
   if (!options.arrivals.type)
     ErrorLine(Say(kWaiting));
@@ -477,19 +463,28 @@ int Run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+  console::SetProgramName("varnelo-reader");
   Options options;
   // Double-clicked, the console goes with the program: show the readers and wait for a key.
   if (argc == 1 && console::OwnsItsConsole()) {
     options.pin = ReaderPinFromEnvironment();
     options.command = "list";
+    options.doubleClicked = true;
     const int status = Run(options);
     console::Line(console::Stream::Err, "");
     console::Line(console::Stream::Err, Say(kPressKey));
     console::WaitForKey();
     return status;
   }
-  if (argc == 2 && IsHelp(argv[1])) {
-    console::Write(console::Stream::Out, Say(kHelp));
+  // Help anywhere on the line: the help of the command given, if any.
+  for (int i = 1; i < argc; ++i) {
+    if (!IsHelp(Word(argv[i])))
+      continue;
+    std::string command;
+    for (int k = 1; k < argc && command.empty(); ++k)
+      if (IsCommand(Word(argv[k])))
+        command = Word(argv[k]);
+    console::Write(console::Stream::Out, Help(command));
     return kExitOk;
   }
   if (const std::string problem = ParseArguments(argc, argv, options); !problem.empty()) {

@@ -29,19 +29,29 @@ inline constexpr console::Text kTypingOwnConsole{
     "The IDm was not typed: this console has the focus. Click the field of the program to type into.",
     "IDm を入力しませんでした。この画面にフォーカスがあります。入力先のアプリの入力欄をクリックして"
     "ください。"};
-// detail: the system's error code
-inline constexpr console::Text kTypingFailed{"The IDm could not be typed. Error:",
-                                             "IDm を入力できませんでした。エラー:"};
-// detail: the file
+// detail: the system's message
+inline constexpr console::Text kTypingFailed{"The IDm could not be typed:", "IDm を入力できませんでした:"};
+// detail: the file (console::Complain)
 inline constexpr console::Text kCsvInUse{
     "Cannot open the CSV file: another program (a spreadsheet, say) holds it against writing. "
     "Close it there and try again:",
     "CSV ファイルを開けません。ほかのプログラム（表計算ソフトなど）が書き込みを禁止して開いています。"
     "そちらで閉じてから、やり直してください:"};
-// detail: error code and file
-inline constexpr console::Text kCsvOpenFailed{"Cannot open the CSV file. Error:", "CSV ファイルを開けません。エラー:"};
-// detail: error code and the line not written
-inline constexpr console::Text kCsvWriteFailed{"Could not write to the CSV file. Error:",
-                                               "CSV ファイルに書き込めませんでした。エラー:"};
+// detail: the file and the system's message (console::Complain)
+inline constexpr console::Text kCsvOpenFailed{"Cannot open the CSV file:", "CSV ファイルを開けません:"};
+// detail: the line not written and the system's message (console::Complain)
+inline constexpr console::Text kCsvWriteFailed{"Could not write to the CSV file:",
+                                               "CSV ファイルに書き込めませんでした:"};
+
+// Waiting for cards with no reader: said at once, and again each time the last one goes.
+inline constexpr console::Text kNoReaderYet{
+    "No reader is connected. Connect one: it is used as soon as it is there.",
+    "リーダーがつながっていません。リーダーをつなぐと、すぐに使い始めます。"};
+// the same when a part of the name picks the reader; detail: that part
+inline constexpr console::Text kNoNamedReaderYet{
+    "No reader of that name is connected; it is used as soon as it is there:",
+    "その名前のリーダーがつながっていません。つなぐと、すぐに使い始めます:"};
+// detail: the reader's name
+inline constexpr console::Text kReaderArrived{"Reader connected:", "リーダーがつながりました:"};
 
 } // namespace pcsc

@@ -121,3 +121,16 @@ long long HeapBytesInUse() {
   }
   return bytes;
 }
+
+std::wstring Utf8FileText(const char* path) {
+  std::wstring text;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  std::string bytes(1 << 16, '\0');
+  DWORD got = 0;
+  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(file);
+  text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(got), nullptr, 0)));
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(got), text.data(), static_cast<int>(text.size()));
+  return text;
+}

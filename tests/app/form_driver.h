@@ -51,5 +51,8 @@ private:
   std::thread thread_;
 };
 
+// A UTF-8 text file (up to 64 KiB) as UTF-16; empty when it can't be read.
+std::wstring Utf8FileText(const char* path);
+
 // Bytes in use on all of the process's heaps: a memory figure Wine does report.
 long long HeapBytesInUse();

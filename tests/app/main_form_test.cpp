@@ -16,6 +16,8 @@
 #include "MainForm.h"
 #include "MainFormText.h"
 #include "bridge/CardEventBridge.h"
+#include "felica/ErrorDescription.h"
+#include "felica/FelicaAPI.h"
 #include "form_driver.h"
 #include "sim_control.h"
 #include "varnelo_version.h"
@@ -967,19 +969,7 @@ TEST_F(MainFormTest, TheIdmFieldIsNamedByItsLabelForScreenReaders) {
 namespace {
 
 // The guide as the release ships it (UTF-8, LF in the sources).
-std::wstring GuideText() {
-  std::wstring text;
-  HANDLE file = CreateFileA(GUIDE_PATH, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return text;
-  std::string bytes(1 << 16, '\0');
-  DWORD got = 0;
-  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-  CloseHandle(file);
-  bytes.resize(got);
-  text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(got), nullptr, 0)));
-  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(got), text.data(), static_cast<int>(text.size()));
-  return text;
-}
+std::wstring GuideText() { return Utf8FileText(GUIDE_PATH); }
 
 std::vector<std::wstring> Lines(const std::wstring& text) {
   std::vector<std::wstring> lines;
@@ -1037,4 +1027,25 @@ TEST_F(MainFormTest, TheGuideShowsEachDialogAsTheProgramDoes) {
     firstLines.push_back(text.substr(0, text.find(L"\r\n\r\n")));
   }
   EXPECT_EQ(headings, firstLines);
+
+  // Each error type it quotes, as the dialog's details name it or as varnelo-reader writes it.
+  size_t quoted = 0;
+  for (std::wstring line : guide) {
+    line.erase(0, line.find_first_not_of(L' '));
+    for (const std::wstring key : {L"FeliCaErrorCode [", L"RWErrorCode ", L"FeliCaErrorType=", L"RWErrorType="}) {
+      if (line.rfind(key, 0) != 0) continue;
+      const bool felica = key[0] == L'F';
+      const int32_t code = std::stoi(line.substr(line.find_first_of(L"0123456789")));
+      std::wstring expected;
+      if (key.back() == L'=') {
+        expected = key + std::to_wstring(code) + L" " + (felica ? FelicaAPI::FelicaErrorText(code) : FelicaAPI::RwErrorText(code));
+      } else {
+        expected = Lines(FelicaAPI::ComposeFelicaErrorDescription(L"F", code, code))[felica ? 2 : 3];
+        if (!expected.empty() && expected.back() == L'\r') expected.pop_back();
+      }
+      EXPECT_EQ(line, expected);
+      ++quoted;
+    }
+  }
+  EXPECT_GE(quoted, 10u);
 }

@@ -201,6 +201,8 @@ uint32_t FakeList(pcsc::Context, std::vector<std::string>* readers) {
 
 uint32_t FakeStatusChange(pcsc::Context, uint32_t timeoutMs, pcsc::ReaderState* states, size_t count) {
   Service& s = GetService();
+  if (s.beforeWait)
+    s.beforeWait(timeoutMs);
   Lock lock(s.mutex);
   if (uint32_t rc = Enter(s, kStatusChange))
     return rc;
@@ -460,6 +462,7 @@ void Reset() {
   s.emptyReplyAt = -1;
   s.sent.clear();
   s.controlCodes.clear();
+  s.beforeWait = nullptr;
   gDirect.clear();
   s.changed.notify_all();
 }

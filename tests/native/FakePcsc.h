@@ -5,6 +5,7 @@
 #pragma once
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -61,6 +62,7 @@ struct Service {
   int emptyReplyAt = -1; // the transmit (counted from 0) answered with nothing at all
   std::vector<std::vector<uint8_t>> sent;
   std::vector<uint32_t> controlCodes; // every control call's code, in order
+  std::function<void(uint32_t timeoutMs)> beforeWait; // runs as each status wait begins, before it looks
 };
 
 Service& GetService();

@@ -48,12 +48,13 @@ TEST(CardListOpening, HeaderOnlyForAnEmptyFileAndAWholeLastLine) {
 TEST(CardListLines, ARepeatWithinARunIsMarked) {
   const LocalTime at{2026, 12, 9, 10, 15, 30, 540};
   CardList list;
-  EXPECT_EQ(list.Line(at, kA), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D46\r\n");
-  EXPECT_EQ(list.Line(at, kB), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D47\r\n") << "one byte apart is another card";
+  // Every line has the header's three columns.
+  EXPECT_EQ(list.Line(at, kA), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D46,\r\n");
+  EXPECT_EQ(list.Line(at, kB), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D47,\r\n") << "one byte apart is another card";
   EXPECT_EQ(list.Line(at, kA), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D46,repeat\r\n");
   EXPECT_EQ(list.Line(at, kA), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D46,repeat\r\n");
   CardList nextRun;
-  EXPECT_EQ(nextRun.Line(at, kB), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D47\r\n") << "repeats count within a run";
+  EXPECT_EQ(nextRun.Line(at, kB), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D47,\r\n") << "repeats count within a run";
 }
 
 } // namespace

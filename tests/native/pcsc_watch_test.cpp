@@ -3,6 +3,7 @@
 // stopped by a cancel, not by a timeout.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -37,8 +38,6 @@ protected:
     if (!running_.valid())
       return;
     stopper_.Stop();
-    // A stop that lands between the watcher's look at it and its next wait (a cancel reaches only
-    // a wait in progress) is seen when that 2 s wait ends.
     ASSERT_EQ(running_.wait_for(4s), std::future_status::ready) << "the watcher did not stop";
     running_.get();
   }
@@ -140,4 +139,34 @@ TEST_F(WatchTest, StopCancelsTheWaitAndReleasesTheContext) {
   std::lock_guard<std::mutex> guard(fake::GetService().mutex);
   EXPECT_GE(fake::GetService().calls[fake::kCancel], 1u);
   EXPECT_EQ(fake::GetService().openContexts, 0);
+}
+
+// A stop that lands after the watcher's last look at it, as its wait begins, where the cancel
+// finds no wait under way yet: still seen at once, not when the 2 s wait ends.
+TEST_F(WatchTest, AStopAsTheWaitBeginsIsSeenAtOnce) {
+  std::atomic<int> waits{0};
+  std::thread stopping;
+  std::chrono::steady_clock::time_point stoppedAt;
+  auto cancels = [] {
+    std::lock_guard<std::mutex> guard(fake::GetService().mutex);
+    return fake::GetService().calls[fake::kCancel];
+  };
+  // The second wait: the first returns at once with the reader's state (a look at the readers'
+  // states, with no timeout, is no wait).
+  fake::GetService().beforeWait = [&](uint32_t timeoutMs) {
+    if (timeoutMs == 0 || ++waits != 2)
+      return;
+    stoppedAt = std::chrono::steady_clock::now();
+    stopping = std::thread([this] { stopper_.Stop(); });
+    for (int i = 0; i < 200 && cancels() == 0; ++i)
+      std::this_thread::sleep_for(5ms);
+  };
+  Start();
+  const bool stopped = running_.wait_for(4s) == std::future_status::ready;
+  const auto took = std::chrono::steady_clock::now() - stoppedAt;
+  if (stopping.joinable())
+    stopping.join();
+  ASSERT_TRUE(stopped) << "the watcher did not stop";
+  EXPECT_EQ(waits, 2);
+  EXPECT_LT(took, 500ms) << "seen when the wait timed out, not by a cancel";
 }

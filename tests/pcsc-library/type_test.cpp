@@ -284,6 +284,30 @@ TEST(TypeIntoOwnConsole, NothingTypedAndSaysWhy) {
   EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u);
 }
 
+// With no reader, watch and type say so at once, go on waiting, say when one is plugged in and
+// read its cards; Ctrl+C still ends them with 0.
+class NoReader : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(NoReader, SaidAtOnceThenItsArrival) {
+  ASSERT_TRUE(ShareAConsole());
+  Tool tool(std::wstring(GetParam(), GetParam() + strlen(GetParam())));
+  ASSERT_TRUE(tool.started());
+  auto said = [&](const char* text) {
+    return PumpUntil(5000, [&] { return tool.Errors().find(text) != std::string::npos; });
+  };
+  EXPECT_TRUE(said("No reader is connected.")) << tool.Errors();
+  EXPECT_EQ(tool.Errors().find("Reader connected:"), std::string::npos) << tool.Errors();
+  tool.Send("reader Test Reader 00 00");
+  EXPECT_TRUE(said("Reader connected: Test Reader 00 00")) << tool.Errors();
+  tool.Send("place 70");
+  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), std::string("found IDm=") + kIdm70);
+  EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u) << "Ctrl+C ends it cleanly";
+  EXPECT_EQ(tool.Errors().find("wine: "), std::string::npos) << tool.Errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, NoReader, ::testing::Values("watch", "type"),
+                         [](const auto& info) { return std::string(info.param); });
+
 INSTANTIATE_TEST_SUITE_P(Then, TypeInto,
                          ::testing::Values(Then{"enter", "<Enter>", L"\r\n"}, Then{"tab", "<Tab>", L"\t"},
                                            Then{"none", "", L""}),
@@ -396,9 +420,9 @@ TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
   const std::vector<std::string> lines = SplitLines(ReadShared(path));
   // Each line after its time.
   const std::vector<std::string> rest = {
-      std::string(",") + kIdm70, std::string(",") + kIdm71, std::string(",") + kIdm70 + ",repeat",
+      std::string(",") + kIdm70 + ",", std::string(",") + kIdm71 + ",", std::string(",") + kIdm70 + ",repeat",
       "", // the cut line, kept as it was
-      std::string(",") + kIdm72, std::string(",") + kIdm70, std::string(",") + kIdm72 + ",repeat",
+      std::string(",") + kIdm72 + ",", std::string(",") + kIdm70 + ",", std::string(",") + kIdm72 + ",repeat",
   };
   ASSERT_EQ(lines.size(), 1 + rest.size()) << ReadShared(path);
   EXPECT_EQ(lines[0], "time,IDm,repeat") << "one header, from the first run";
