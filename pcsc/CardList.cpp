@@ -19,10 +19,10 @@ std::string CardList::Opening(uint64_t size, char lastByte) {
   return lastByte == '\n' ? "" : "\r\n";
 }
 
-std::string IdmText(const Idm& idm) {
+std::string HexText(std::span<const uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
-  for (uint8_t b : idm) {
+  for (uint8_t b : bytes) {
     text += kDigits[b >> 4];
     text += kDigits[b & 15];
   }
@@ -30,7 +30,7 @@ std::string IdmText(const Idm& idm) {
 }
 
 std::string CardList::Line(const LocalTime& time, const Idm& idm) {
-  std::string line = IsoTime(time) + "," + IdmText(idm);
+  std::string line = IsoTime(time) + "," + HexText(idm);
   if (!seen_.insert(idm).second)
     line += ",repeat";
   return line + "\r\n";

@@ -1,5 +1,6 @@
 // varnelo-reader: checks a FeliCa reader from the command line, through the same core as the
 // library. Usage in README.md.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,18 +39,22 @@ constexpr Text kHelp{
     "\n"
     "usage: varnelo-reader COMMAND [--reader PART]\n"
     "\n"
-    "  list                  each PC/SC reader on a line: card=yes when a card is on it, dialect= how\n"
-    "                        the library talks to it (known once a card is on it), reader= its name\n"
-    "  read                  the card's IDm= and PMm=\n"
+    "  list                  each PC/SC reader on a line: card= the card on it (felica, iso14443a,\n"
+    "                        iso14443b, iso15693, contact, other, none), dialect= how the library\n"
+    "                        talks to it (known once a FeliCa card is on it), reader= its name\n"
+    "  read                  card=, and a FeliCa card's IDm= and PMm=; another card's UID= (and\n"
+    "                        random=yes when it changes at every touch), with exit status 1\n"
     "  read --felica-number  also its FeliCa card number, FeliCaNumber=\n"
-    "  watch                 found IDm=... when a card arrives, lost when it leaves; Ctrl+C stops\n"
+    "  watch                 found card=... IDm=... (or UID=...) when a card arrives, lost when it\n"
+    "                        leaves; Ctrl+C stops\n"
     "  watch --csv FILE      also adds a line per card to the CSV file FILE: time, IDm, and repeat\n"
     "                        for a card already read in this run\n"
     "  watch --beep          also sounds the system's beep for each card\n"
 #ifdef _WIN32
     "  type                  as watch, and types each card's IDm into the window that has the\n"
     "                        keyboard focus, then Enter; --then tab for Tab, --then none for no key;\n"
-    "                        --csv and --beep as for watch\n"
+    "                        --csv and --beep as for watch; FeliCa cards only, unless --any-card:\n"
+    "                        then other cards' UIDs too, but not those that change at every touch\n"
     "  library               which felica_for_vb.dll varnelo.exe in this folder would load, and\n"
     "                        whether it is Varnelo's own (ours=yes) or another of that name\n"
 #endif
@@ -65,19 +70,24 @@ constexpr Text kHelp{
     "\n"
     "使い方: varnelo-reader コマンド [--reader 名前の一部]\n"
     "\n"
-    "  list                  PC/SC リーダーを 1 台 1 行で表示します。card=yes ならカードが置かれています。\n"
-    "                        dialect= はリーダーとの話し方 (カードを置いたときだけ分かります)、\n"
+    "  list                  PC/SC リーダーを 1 台 1 行で表示します。card= は置かれたカードの種類\n"
+    "                        (felica、iso14443a、iso14443b、iso15693、contact、other、なしは none)、\n"
+    "                        dialect= はリーダーとの話し方 (FeliCa カードを置いたときだけ分かります)、\n"
     "                        reader= はリーダーの名前です\n"
-    "  read                  カードの IDm= と PMm= を表示します\n"
+    "  read                  card= と、FeliCa カードの IDm= と PMm= を表示します。ほかのカードは\n"
+    "                        UID= (かざすたびに変わるものは random=yes も) を表示し、終了コードは 1 です\n"
     "  read --felica-number  FeliCa カード番号 (FeliCaNumber=) も読みます\n"
-    "  watch                 カードを置くと found IDm=...、離すと lost と表示します。Ctrl+C で終わります\n"
+    "  watch                 カードを置くと found card=... IDm=... (ほかのカードは UID=...)、離すと lost と\n"
+    "                        表示します。Ctrl+C で終わります\n"
     "  watch --csv ファイル   カードごとに 1 行 (時刻、IDm、この実行で 2 回目以降なら repeat) を\n"
     "                        CSV ファイルに追加します\n"
     "  watch --beep          カードごとにシステムの音を鳴らします\n"
 #ifdef _WIN32
     "  type                  watch と同じく動き、カードの IDm を、いま入力できるウィンドウに\n"
     "                        キーボード入力して Enter を押します。--then tab なら Tab、--then none なら\n"
-    "                        何も押しません。--csv と --beep も使えます\n"
+    "                        何も押しません。--csv と --beep も使えます。入力するのは FeliCa カードだけ\n"
+    "                        です。--any-card を付けると、ほかのカードの UID も入力します (かざすたびに\n"
+    "                        変わるものは除きます)\n"
     "  library               このフォルダーの varnelo.exe が読み込む felica_for_vb.dll と、それが\n"
     "                        Varnelo のもの (ours=yes) か、同じ名前の別のものかを表示します\n"
 #endif
@@ -103,6 +113,8 @@ constexpr Text kThenNeedsKey{"varnelo-reader: --then takes enter, tab or none.",
                              "varnelo-reader: --then の後には enter、tab、none のどれかを指定してください。"};
 constexpr Text kWatchOptionsOnly{"varnelo-reader: --csv and --beep go with watch and type only.",
                                  "varnelo-reader: --csv と --beep は watch と type と一緒にだけ使えます。"};
+constexpr Text kAnyCardOnlyType{"varnelo-reader: --any-card goes with type only.",
+                                "varnelo-reader: --any-card は type と一緒にだけ使えます。"};
 constexpr Text kThenOnlyType{"varnelo-reader: --then goes with type only.",
                              "varnelo-reader: --then は type と一緒にだけ使えます。"};
 constexpr Text kWaiting{"Waiting for a card; press Ctrl+C to stop.",
@@ -171,6 +183,16 @@ void TraceCommand(bool sent, std::span<const uint8_t> bytes) {
   ErrorLine(std::string(sent ? "> " : "< ") + Hex(bytes));
 }
 
+// card=<kind>, then a FeliCa card's IDm= or another card's UID=, and random=yes.
+std::vector<std::string> CardFields(const CardId& card) {
+  std::vector<std::string> fields{std::string("card=") + CardKindName(card.kind)};
+  if (!card.id.empty())
+    fields.push_back((card.kind == CardKind::Felica ? "IDm=" : "UID=") + Hex(card.id));
+  if (RandomId(card))
+    fields.push_back("random=yes");
+  return fields;
+}
+
 struct Options {
   std::string command;
   std::string pin;
@@ -204,6 +226,8 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
       if (i + 1 >= argc)
         return Say(kCsvNeedsFile);
       options.arrivals.csv = argv[++i];
+    } else if (argument == "--any-card") {
+      options.arrivals.anyCard = true;
     } else if (argument == "--beep") {
       options.arrivals.beep = true;
     } else if (argument == "--then") {
@@ -229,6 +253,8 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
     return Say(kWatchOptionsOnly);
   if (thenGiven && options.command != "type")
     return Say(kThenOnlyType);
+  if (options.arrivals.anyCard && options.command != "type")
+    return Say(kAnyCardOnlyType);
   options.arrivals.type = options.command == "type";
   return {};
 }
@@ -268,13 +294,18 @@ int List(const Table& table, const Options& options) {
       continue;
     any = true;
     Dialect dialect = Dialect::Unknown;
-    // Without a card nothing tells a FeliCa reader from another: its escape setting is not shown.
+    // Only a FeliCa card tells a FeliCa reader from another: without one its escape setting is not shown.
     Session session(table, service.context(), reader.name, reader.atr);
-    if (reader.cardPresent && session.Connect() == Fault::None)
-      session.PrepareRaw(dialect);
+    CardId card{reader.cardPresent ? ReadAtr(reader.atr).kind : CardKind::None, {}};
+    if (reader.cardPresent && session.Connect() == Fault::None) {
+      session.Identify(card);
+      if (card.kind == CardKind::Felica)
+        session.PrepareRaw(dialect);
+    }
     // The one thing a user can change about a reader: say it where the reader is named.
-    const std::string escape = session.EscapeDisabled() ? std::string(" escape=disabled enable=\"") + kEscapeSetting + "\"" : "";
-    Line(std::string("card=") + (reader.cardPresent ? "yes" : "no") + " dialect=" + DialectName(dialect) + escape +
+    const bool hint = card.kind == CardKind::Felica && session.EscapeDisabled();
+    const std::string escape = hint ? std::string(" escape=disabled enable=\"") + kEscapeSetting + "\"" : "";
+    Line(std::string("card=") + CardKindName(card.kind) + " dialect=" + DialectName(dialect) + escape +
          " reader=" + reader.name);
   }
   return any ? kExitOk : Fail(Operation::Open, Fault::NoReader);
@@ -289,30 +320,45 @@ int Read(const Table& table, const Options& options) {
   if (chosen < 0)
     return Fail(Operation::Open, Fault::NoReader);
   const ReaderInfo& reader = readers[static_cast<size_t>(chosen)];
-  if (!reader.cardPresent)
+  if (!reader.cardPresent) {
+    Line("card=none");
     return Fail(Operation::Polling, Fault::NoCard);
+  }
 
   Session session(table, service.context(), reader.name, reader.atr);
-  Idm idm;
-  Pmm pmm;
+  CardId card;
   Fault fault = session.Connect();
   if (fault == Fault::None)
-    fault = session.ReadIdm(idm);
+    fault = session.Identify(card);
   if (fault != Fault::None)
     return Fail(Operation::Polling, fault);
-  Line("IDm=" + Hex(idm));
-  if (Fault pmmFault = session.ReadPmm(pmm); pmmFault != Fault::None) {
+  for (const std::string& field : CardFields(card))
+    Line(field);
+  if (card.kind != CardKind::Felica) {
+    if (RandomId(card))
+      console::Tell(kRandomUid);
+    console::Tell(kNotFelica);
+    return kExitFailed;
+  }
+  Idm idm;
+  std::copy_n(card.id.begin(), idm.size(), idm.begin());
+  Pmm pmm;
+  Fault pmmFault = session.ReadPmm(pmm);
+  if (pmmFault == Fault::Refused) {
     // A reader that keeps the PMm to itself may still let a polling through.
-    if (pmmFault != Fault::Refused)
-      return Fail(Operation::Polling, pmmFault);
     PollingReply reply;
-    if (Fault pollFault = session.Poll(0xFFFF, reply); pollFault != Fault::None)
-      return Fail(Operation::Polling, pollFault);
-    if (reply.idm != idm)
-      return Fail(Operation::Polling, Fault::OtherCard);
+    pmmFault = session.Poll(0xFFFF, reply);
+    if (pmmFault == Fault::None && reply.idm != idm)
+      pmmFault = Fault::OtherCard;
+    else if (pmmFault == Fault::None && !reply.pmmKnown)
+      pmmFault = Fault::NoRawChannel;
     pmm = reply.pmm;
   }
-  Line("PMm=" + Hex(pmm));
+  // A reader with no way to give the PMm may still reach the number.
+  if (pmmFault == Fault::None)
+    Line("PMm=" + Hex(pmm));
+  else if (pmmFault != Fault::NoRawChannel || !options.felicaNumber)
+    return Fail(Operation::Polling, pmmFault);
   if (!options.felicaNumber)
     return kExitOk;
 
@@ -325,7 +371,7 @@ int Read(const Table& table, const Options& options) {
   if (fault = session.ReadBlocks(common.idm, kService, kBlock, block); fault != Fault::None)
     return Fail(Operation::BlockRead, fault);
   Line("FeliCaNumber=" + Hex(std::span<const uint8_t>(block.blocks).first(8)));
-  return kExitOk;
+  return pmmFault == Fault::None ? kExitOk : Fail(Operation::Polling, pmmFault);
 }
 
 #ifdef _WIN32
@@ -345,11 +391,17 @@ int WatchCards(const Table& table, const Options& options) {
     return kExitFailed;
   WatchOptions watch;
   watch.pin = options.pin;
+  watch.anyCard = true;
   WatchEvents events;
   // Reported once typed and listed: a line on the console means the card is in the file.
-  events.found = [&arrivals](const Idm& idm) {
-    arrivals.Arrived(idm);
-    Line("found IDm=" + Hex(idm));
+  events.found = [&arrivals](const CardId& card) {
+    arrivals.Arrived(card);
+    std::string line = "found";
+    for (const std::string& field : CardFields(card))
+      line += " " + field;
+    Line(line);
+    if (RandomId(card))
+      console::Tell(kRandomUid);
   };
   events.lost = [] { Line("lost"); };
   // type says how it waits itself.

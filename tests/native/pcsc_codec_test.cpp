@@ -1,6 +1,7 @@
 // The FeliCa frames and the reader dialects' codecs: fixed bytes in, a value or a precise fault out.
 #include <gtest/gtest.h>
 
+#include "Cards.h"
 #include "Dialects.h"
 #include "Faults.h"
 #include "Felica.h"
@@ -130,26 +131,88 @@ TEST(FelicaFrames, ReadReplies) {
   EXPECT_EQ(reply.statusFlag2, 0xA6);
 }
 
-TEST(ReaderDialects, AtrKinds) {
-  const Bytes storage{0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06};
+Bytes Hex(const char* text) {
+  Bytes out;
+  for (const char* c = text; c[0] && c[1]; c += c[2] ? 3 : 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(std::string(c, 2), nullptr, 16)));
+  return out;
+}
+
+// Real ATRs of each form (from the public ATR list and readers' manuals) and look-alikes of
+// other card types in each form's shape.
+TEST(CardKinds, EachAtrJudgedOnItsWholeLayout) {
+  using K = CardKind;
+  using F = FelicaForm;
   struct Case {
     const char* name;
-    Bytes atr;
-    AtrKind kind;
+    const char* atr;
+    CardKind kind;
+    FelicaForm form;
   };
   const Case cases[] = {
-      {"FeliCa", Join({storage, {0x11, 0x00, 0x3B, 0, 0, 0, 0, 0x42}}), AtrKind::Felica},
-      {"PN53x at 212 kbps", Join({storage, {0x03, 0xF0, 0x11, 0, 0, 0, 0, 0x7A}}), AtrKind::Pn53xFelica},
-      {"PN53x at 424 kbps", Join({storage, {0x03, 0xF0, 0x12, 0, 0, 0, 0, 0x79}}), AtrKind::Pn53xFelica},
-      {"a storage card of another type", Join({storage, {0x03, 0x00, 0x01, 0, 0, 0, 0, 0x6A}}), AtrKind::ContactlessStorage},
-      {"cut before the card name", Join({storage, {0x11, 0x00}}), AtrKind::Other},
-      {"a contact card", {0x3B, 0x68, 0x00, 0x00, 0x80, 0x66, 0xA2, 0x06, 0x02, 0x01, 0x32, 0x0E}, AtrKind::Other},
-      {"empty", {}, AtrKind::Other},
+      {"FeliCa, Part 3 (and FeliCa Lite-S)", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 00 3B 00 00 00 00 42", K::Felica, F::Storage},
+      {"FeliCa through PN53x, 212 kbps", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 F0 11 00 00 00 00 8A", K::Felica, F::Pn53x},
+      {"FeliCa through PN53x, 424 kbps", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 F0 12 00 00 00 00 89", K::Felica, F::Pn53x},
+      {"FeliCa with its IDm in the ATR", "3B 8C 80 01 04 43 FD 01 2E 4C 8A 1B 3D 5F 70 00 57", K::Felica, F::IdmInAtr},
+      {"Part 3 FeliCa with a wrong TCK", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 00 3B 00 00 00 00 43", K::Other, F::None},
+      {"Part 3 FeliCa without its TCK", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 00 3B 00 00 00 00", K::Other, F::None},
+      {"standard byte 11, another card name", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 00 00 00 00 00 00 79", K::Other, F::None},
+      {"standard byte 11, a PN53x card name", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 F0 11 00 00 00 00 98", K::Other, F::None},
+      {"another RID: 15 historical bytes of a Type A card", "3B 8F 80 01 80 4F 0C A0 00 00 03 07 11 00 3B 00 00 00 00 43", K::Iso14443A, F::None},
+      {"the IDm-in-ATR head with a wrong TCK", "3B 8C 80 01 04 43 FD 01 2E 4C 8A 1B 3D 5F 70 00 58", K::Other, F::None},
+      {"the IDm-in-ATR head, one byte short", "3B 8B 80 01 04 43 FD 01 2E 4C 8A 1B 3D 5F 00 20", K::Iso14443A, F::None},
+      {"MIFARE Classic 1K", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A", K::Iso14443A, F::None},
+      {"MIFARE Ultralight", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 03 00 00 00 00 68", K::Iso14443A, F::None},
+      {"an ISO 15693 tag", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 0B 00 14 00 00 00 00 77", K::Iso15693, F::None},
+      {"an ISO 14443 B storage card", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 07 00 00 00 00 00 00 6F", K::Iso14443B, F::None},
+      {"a contact memory card through Part 3", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 0E 00 00 00 00 00 00 66", K::Contact, F::None},
+      {"ISO 14443-4 A, DESFire", "3B 81 80 01 80 80", K::Iso14443A, F::None},
+      {"ISO 14443-4 A, a phone without historical bytes", "3B 80 80 01 01", K::Iso14443A, F::None},
+      {"ISO 14443-4 A, a Java card", "3B 8A 80 01 4A 43 4F 50 33 31 56 32 33 32 7A", K::Iso14443A, F::None},
+      {"ISO 14443-4 A, 8 historical bytes that are no ATQB", "3B 88 80 01 4A 43 4F 50 76 32 34 31 5E", K::Iso14443A, F::None},
+      {"ISO 14443-4 B, ATQB data", "3B 88 80 01 00 00 00 00 33 81 81 00 3A", K::Iso14443B, F::None},
+      {"ISO 14443-4 B, the whole ATQB with 11 at byte 12", "3B 8C 80 01 50 12 34 56 78 00 00 00 11 81 81 71 35", K::Iso14443B, F::None},
+      {"a contact card, T=0", "3B 68 00 00 80 66 A2 06 02 01 32 0E", K::Contact, F::None},
+      {"a contact card holding F0 11 and F0 12", "3B 6A 00 00 F0 11 F0 12 00 03 06 11 00 3B", K::Contact, F::None},
+      {"a contact card, T=1", "3B F8 13 00 00 81 31 FE 15 59 75 62 69 6B 65 79 34 D4", K::Contact, F::None},
+      {"a contact card with a wrong TCK", "3B F8 13 00 00 81 31 FE 15 59 75 62 69 6B 65 79 34 D5", K::Other, F::None},
+      {"a lone TS", "3B", K::Other, F::None},
+      {"empty", "", K::Other, F::None},
   };
+  for (const Case& c : cases) {
+    const AtrReading reading = ReadAtr(Hex(c.atr));
+    EXPECT_EQ(reading.kind, c.kind) << c.name;
+    EXPECT_EQ(reading.form, c.form) << c.name;
+    EXPECT_EQ(reading.idm.has_value(), c.form == F::IdmInAtr) << c.name;
+  }
+  EXPECT_EQ(ReadAtr(Hex(cases[3].atr)).idm, kIdm);
+  EXPECT_EQ(DialectCandidates(F::Pn53x).front(), Dialect::Pn53x);
+  EXPECT_EQ(DialectCandidates(F::Storage).front(), Dialect::Transparent);
+  EXPECT_EQ(DialectCandidates(F::IdmInAtr).front(), Dialect::FelicaPseudo);
+  EXPECT_TRUE(RandomId({K::Iso14443A, {0x08, 0x12, 0x34, 0x56}}));
+  EXPECT_FALSE(RandomId({K::Iso14443B, {0x08, 0x12, 0x34, 0x56}})) << "a Type B PUPI";
+  EXPECT_FALSE(RandomId({K::Iso14443A, {0x08, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}}));
+}
+
+TEST(FelicaFrames, RequestSystemCode) {
+  EXPECT_EQ(RequestSystemCodeFrame(kIdm), Join({{0x0A, 0x0C}, kIdmBytes}));
+  struct Case {
+    const char* name;
+    Bytes frame;
+    Fault fault;
+  };
+  const Case cases[] = {
+      {"two systems", Join({{0x0F, 0x0D}, kIdmBytes, {0x02, 0x00, 0x03, 0xFE, 0x00}}), Fault::None},
+      {"count past the end", Join({{0x0F, 0x0D}, kIdmBytes, {0x03, 0x00, 0x03, 0xFE, 0x00}}), Fault::Malformed},
+      {"no system", Join({{0x0B, 0x0D}, kIdmBytes, {0x00}}), Fault::Malformed},
+      {"wrong response code", Join({{0x0F, 0x0B}, kIdmBytes, {0x02, 0x00, 0x03, 0xFE, 0x00}}), Fault::Malformed},
+      {"another card", Join({{0x0F, 0x0D}, kCommonBytes, {0x02, 0x00, 0x03, 0xFE, 0x00}}), Fault::OtherCard},
+  };
+  std::vector<uint16_t> codes;
   for (const Case& c : cases)
-    EXPECT_EQ(ClassifyAtr(c.atr), c.kind) << c.name;
-  EXPECT_EQ(DialectCandidates(AtrKind::Pn53xFelica).front(), Dialect::Pn53x);
-  EXPECT_EQ(DialectCandidates(AtrKind::Felica).front(), Dialect::Transparent);
+    EXPECT_EQ(ParseSystemCodes(c.frame, kIdm, codes), c.fault) << c.name;
+  ASSERT_EQ(ParseSystemCodes(cases[0].frame, kIdm, codes), Fault::None);
+  EXPECT_EQ(codes, (std::vector<uint16_t>{0x0003, 0xFE00}));
 }
 
 TEST(ReaderDialects, Identification) {
