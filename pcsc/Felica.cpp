@@ -38,8 +38,10 @@ Fault ParsePollingReply(std::span<const uint8_t> frame, PollingReply& reply) {
 }
 
 std::vector<uint8_t> RequestSystemCodeFrame(const Idm& idm) {
-  std::vector<uint8_t> frame{10, kSystemCodeCommand};
-  frame.insert(frame.end(), idm.begin(), idm.end());
+  std::vector<uint8_t> frame(10);
+  frame[0] = 10;
+  frame[1] = kSystemCodeCommand;
+  std::copy(idm.begin(), idm.end(), frame.begin() + 2);
   return frame;
 }
 

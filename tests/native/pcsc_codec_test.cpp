@@ -138,8 +138,8 @@ Bytes Hex(const char* text) {
   return out;
 }
 
-// Real ATRs of each form (from the public ATR list and readers' manuals) and look-alikes of
-// other card types in each form's shape.
+// ATRs of each form (the FeliCa and storage-card ones as the public ATR list and readers' manuals
+// give them) and look-alikes of other card types in each form's shape.
 TEST(CardKinds, EachAtrJudgedOnItsWholeLayout) {
   using K = CardKind;
   using F = FelicaForm;
@@ -168,14 +168,14 @@ TEST(CardKinds, EachAtrJudgedOnItsWholeLayout) {
       {"a contact memory card through Part 3", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 0E 00 00 00 00 00 00 66", K::Contact, F::None},
       {"ISO 14443-4 A, DESFire", "3B 81 80 01 80 80", K::Iso14443A, F::None},
       {"ISO 14443-4 A, a phone without historical bytes", "3B 80 80 01 01", K::Iso14443A, F::None},
-      {"ISO 14443-4 A, a Java card", "3B 8A 80 01 4A 43 4F 50 33 31 56 32 33 32 7A", K::Iso14443A, F::None},
-      {"ISO 14443-4 A, 8 historical bytes that are no ATQB", "3B 88 80 01 4A 43 4F 50 76 32 34 31 5E", K::Iso14443A, F::None},
+      {"ISO 14443-4 A, 10 historical bytes", "3B 8A 80 01 00 31 C1 73 C8 40 00 00 90 00 90", K::Iso14443A, F::None},
+      {"ISO 14443-4 A, 8 historical bytes that are no ATQB", "3B 88 80 01 80 31 80 66 B0 84 0C 01 67", K::Iso14443A, F::None},
       {"ISO 14443-4 B, ATQB data", "3B 88 80 01 00 00 00 00 33 81 81 00 3A", K::Iso14443B, F::None},
       {"ISO 14443-4 B, the whole ATQB with 11 at byte 12", "3B 8C 80 01 50 12 34 56 78 00 00 00 11 81 81 71 35", K::Iso14443B, F::None},
       {"a contact card, T=0", "3B 68 00 00 80 66 A2 06 02 01 32 0E", K::Contact, F::None},
       {"a contact card holding F0 11 and F0 12", "3B 6A 00 00 F0 11 F0 12 00 03 06 11 00 3B", K::Contact, F::None},
-      {"a contact card, T=1", "3B F8 13 00 00 81 31 FE 15 59 75 62 69 6B 65 79 34 D4", K::Contact, F::None},
-      {"a contact card with a wrong TCK", "3B F8 13 00 00 81 31 FE 15 59 75 62 69 6B 65 79 34 D5", K::Other, F::None},
+      {"a contact card, T=1", "3B D3 96 00 81 31 FE 45 01 02 03 4E", K::Contact, F::None},
+      {"a contact card with a wrong TCK", "3B D3 96 00 81 31 FE 45 01 02 03 4F", K::Other, F::None},
       {"a lone TS", "3B", K::Other, F::None},
       {"empty", "", K::Other, F::None},
   };

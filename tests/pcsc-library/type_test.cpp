@@ -240,10 +240,10 @@ TEST_P(TypeInto, EachArrivalOnceWithTheChosenKey) {
     const char* typed; // the IDm it types, or none
   };
   const Step steps[] = {
-      {"place 70", {std::string("found IDm=") + kIdm70}, kIdm70},
+      {"place 70", {std::string("found card=felica IDm=") + kIdm70}, kIdm70},
       {"remove", {"lost"}, nullptr},
-      {"place 70", {std::string("found IDm=") + kIdm70}, kIdm70}, // the same card again
-      {"place 71", {"lost", std::string("found IDm=") + kIdm71}, kIdm71}, // replaced without a gap
+      {"place 70", {std::string("found card=felica IDm=") + kIdm70}, kIdm70}, // the same card again
+      {"place 71", {"lost", std::string("found card=felica IDm=") + kIdm71}, kIdm71}, // replaced without a gap
   };
   for (const Step& step : steps) {
     tool.Send(step.command);
@@ -275,7 +275,7 @@ TEST(TypeIntoOwnConsole, NothingTypedAndSaysWhy) {
   ASSERT_TRUE(tool.started());
   tool.Send("reader Test Reader 00 00");
   tool.Send("place 70");
-  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), std::string("found IDm=") + kIdm70);
+  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), std::string("found card=felica IDm=") + kIdm70);
   // What it typed there would reach the shell once the tool ends.
   EXPECT_NE(tool.Errors().find("this console has the focus"), std::string::npos) << tool.Errors();
   SetForegroundWindow(target.window());
@@ -361,8 +361,8 @@ TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
   Target target; // for the typing of the first run
   const std::wstring path = Here(L"cards-under-test.csv");
   DeleteFileW(path.c_str());
-  const std::string found70 = std::string("found IDm=") + kIdm70, found71 = std::string("found IDm=") + kIdm71,
-                    found72 = std::string("found IDm=") + kIdm72;
+  const std::string found70 = std::string("found card=felica IDm=") + kIdm70, found71 = std::string("found card=felica IDm=") + kIdm71,
+                    found72 = std::string("found card=felica IDm=") + kIdm72;
   const uint64_t start = UtcNow();
   {
     Tool tool(L"type --then none --csv \"" + path + L"\"");
