@@ -450,7 +450,6 @@ Card OtherCard(bool iso15693, std::vector<uint8_t> uid) {
     card.atr[19] = 0x62;
   }
   card.idm = std::move(uid);
-  card.pmmRefused = true;
   return card;
 }
 

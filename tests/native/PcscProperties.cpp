@@ -77,13 +77,8 @@ std::string CheckFrameParsers(uint8_t selector, std::span<const uint8_t> input) 
     return "";
   case 7: {
     const AtrReading reading = ReadAtr(input);
-    uint8_t check = 0;
-    for (size_t i = 1; i < input.size(); ++i)
-      check ^= input[i];
-    if (reading.kind == CardKind::Felica && (check != 0 || (input.size() != 20 && input.size() != 17)))
-      return "FeliCa ATR of neither form's length, or with a wrong TCK";
-    if (reading.idm && !std::equal(reading.idm->begin(), reading.idm->end(), input.begin() + 7))
-      return "IDm-in-ATR IDm not from its place";
+    if (reading.kind == CardKind::Felica && input.size() != 20 && input.size() != 17)
+      return "FeliCa ATR of neither form's length";
     std::vector<uint16_t> codes;
     if (ParseSystemCodes(input, idm, codes) == Fault::None && input.size() != 11 + 2 * codes.size())
       return "system codes do not match the reply's count";

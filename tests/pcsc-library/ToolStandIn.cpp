@@ -26,7 +26,6 @@ void Control() {
       const auto last = static_cast<uint8_t>(std::stoul(line.substr(6), nullptr, 16));
       fake::PlaceCard(reader, fake::StandardCard(fake::Dialect::Transparent, last));
     } else if (line.starts_with("place-a ")) {
-      // An ISO 14443 A card that is not FeliCa, its 4-byte UID in hexadecimal.
       const auto uid = static_cast<uint32_t>(std::stoul(line.substr(8), nullptr, 16));
       fake::PlaceCard(reader, fake::OtherCard(false, {static_cast<uint8_t>(uid >> 24), static_cast<uint8_t>(uid >> 16),
                                                       static_cast<uint8_t>(uid >> 8), static_cast<uint8_t>(uid)}));

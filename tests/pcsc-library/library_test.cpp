@@ -539,8 +539,7 @@ TEST_F(PcscLibrary, OtherDialectsThroughTheLibrary) {
 // A card that is not FeliCa is no card: its UID, even one of 8 bytes, never comes back as an IDm,
 // and continuous polling announces nothing until a FeliCa card takes its place.
 TEST_F(PcscLibrary, ACardThatIsNotFelicaIsNoCard) {
-  constexpr int kIso14443A = 16, kIso15693 = 32;
-  for (int flags : {kIso14443A, kIso15693}) {
+  for (int flags : {16, 32}) { // ISO 14443 A, ISO 15693
     SetUp();
     OpenWithCard(kTransparent, flags);
     for (uint16_t system : {0xFFFF, 0xFE00}) {

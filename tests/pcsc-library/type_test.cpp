@@ -284,37 +284,6 @@ TEST(TypeIntoOwnConsole, NothingTypedAndSaysWhy) {
   EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u);
 }
 
-// FeliCa IDms only; with --any-card other cards' UIDs too, never one made up anew at each touch.
-class TypeAnyCard : public ::testing::TestWithParam<bool> {};
-
-TEST_P(TypeAnyCard, OtherCardsOnlyWhenAsked) {
-  const bool any = GetParam();
-  ASSERT_TRUE(ShareAConsole());
-  Target target;
-  ASSERT_TRUE(target.Ready());
-  Tool tool(any ? L"type --then tab --any-card" : L"type --then tab");
-  ASSERT_TRUE(tool.started());
-  tool.Send("reader Test Reader 00 00");
-  const std::string felica = std::string("found card=felica IDm=") + kIdm70;
-  const std::string expected = (any ? "04A1B2C3<Tab>" : "") + std::string(kIdm70) + "<Tab>";
-  tool.Send("place-a 04A1B2C3");
-  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), "found card=iso14443a UID=04A1B2C3");
-  tool.Send("place-a 08A1B2C3");
-  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), "lost");
-  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), "found card=iso14443a UID=08A1B2C3 random=yes");
-  tool.Send("place 70");
-  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), "lost");
-  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), felica);
-  EXPECT_TRUE(PumpUntil(3000, [&] { return target.seen() == expected; })) << target.seen() << "\n" << tool.Errors();
-  // Each card that is not typed is named on standard error, with the reason.
-  EXPECT_NE(tool.Errors().find(any ? "changes at every touch" : "Add --any-card"), std::string::npos) << tool.Errors();
-  EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u);
-  EXPECT_EQ(target.seen(), expected) << "nothing typed on the way out";
-}
-
-INSTANTIATE_TEST_SUITE_P(Option, TypeAnyCard, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "AnyCard" : "FelicaOnly"); });
-
 INSTANTIATE_TEST_SUITE_P(Then, TypeInto,
                          ::testing::Values(Then{"enter", "<Enter>", L"\r\n"}, Then{"tab", "<Tab>", L"\t"},
                                            Then{"none", "", L""}),
@@ -386,6 +355,31 @@ void Play(Tool& tool, const std::vector<CardStep>& steps) {
       EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), line) << step.command;
   }
 }
+
+// FeliCa IDms only; with --any-card other cards' UIDs too, never one made up anew at each touch.
+class TypeAnyCard : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TypeAnyCard, OtherCardsOnlyWhenAsked) {
+  const bool any = GetParam();
+  ASSERT_TRUE(ShareAConsole());
+  Target target;
+  ASSERT_TRUE(target.Ready());
+  Tool tool(any ? L"type --then tab --any-card" : L"type --then tab");
+  ASSERT_TRUE(tool.started());
+  tool.Send("reader Test Reader 00 00");
+  Play(tool, {{"place-a 04A1B2C3", {"found card=iso14443a UID=04A1B2C3"}},
+              {"place-a 08A1B2C3", {"lost", "found card=iso14443a UID=08A1B2C3 random=yes"}},
+              {"place 70", {"lost", std::string("found card=felica IDm=") + kIdm70}}});
+  const std::string expected = (any ? "04A1B2C3<Tab>" : "") + std::string(kIdm70) + "<Tab>";
+  EXPECT_TRUE(PumpUntil(3000, [&] { return target.seen() == expected; })) << target.seen() << "\n" << tool.Errors();
+  // Each card that is not typed is named on standard error, with the reason.
+  EXPECT_NE(tool.Errors().find(any ? "changes at every touch" : "Add --any-card"), std::string::npos) << tool.Errors();
+  EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u);
+  EXPECT_EQ(target.seen(), expected) << "nothing typed on the way out";
+}
+
+INSTANTIATE_TEST_SUITE_P(Option, TypeAnyCard, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "AnyCard" : "FelicaOnly"); });
 
 TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
   ASSERT_TRUE(ShareAConsole());

@@ -14,27 +14,23 @@ std::vector<VirtualCard> Catalogue() {
       // Two systems: the FF FF poll finds 0003 (system 0), FE 00 the common area (system 1).
       {"standard", kPmm,
        {{0x0003, ParseHex("012E4C8A1B3D5F70"), {{0x100B, {Block("00112233445566778899AABBCCDDEEFF")}}}},
-        {0xFE00, ParseHex("112E4C8A1B3D5F70"), {{0x33CB, {number, Block("FFEEDDCCBBAA99887766554433221100")}}}}},
-       {}, {}},
+        {0xFE00, ParseHex("112E4C8A1B3D5F70"), {{0x33CB, {number, Block("FFEEDDCCBBAA99887766554433221100")}}}}}},
       {"other", ParseHex("0120220427674EFF"),
        {{0x0003, ParseHex("0101020304050607"), {}},
-        {0xFE00, ParseHex("1101020304050607"), {{0x33CB, {Block("0011223344556677000000000000FFFF")}}}}},
-       {}, {}},
-      {"no-common", kPmm, {{0x0003, ParseHex("012E4C8A1B3D5F71"), {}}}, {}, {}},
+        {0xFE00, ParseHex("1101020304050607"), {{0x33CB, {Block("0011223344556677000000000000FFFF")}}}}}},
+      {"no-common", kPmm, {{0x0003, ParseHex("012E4C8A1B3D5F71"), {}}}},
       {"no-number", kPmm,
        {{0x0003, ParseHex("012E4C8A1B3D5F72"), {}},
-        {0xFE00, ParseHex("112E4C8A1B3D5F72"), {{0x1A8B, {Block("A0A1A2A3A4A5A6A7A8A9AAABACADAEAF")}}}}},
-       {}, {}},
+        {0xFE00, ParseHex("112E4C8A1B3D5F72"), {{0x1A8B, {Block("A0A1A2A3A4A5A6A7A8A9AAABACADAEAF")}}}}}},
       // The common area is system 0: a reader that reaches only the first system reaches the number.
-      {"common-first", kPmm, {{0xFE00, ParseHex("012E4C8A1B3D5F74"), {{0x33CB, {number}}}}}, {}, {}},
+      {"common-first", kPmm, {{0xFE00, ParseHex("012E4C8A1B3D5F74"), {{0x33CB, {number}}}}}},
       // The number's service is there but holds no block 0: the card answers with status flags.
       {"empty-number", kPmm,
-       {{0x0003, ParseHex("012E4C8A1B3D5F73"), {}}, {0xFE00, ParseHex("112E4C8A1B3D5F73"), {{0x33CB, {}}}}},
-       {}, {}},
+       {{0x0003, ParseHex("012E4C8A1B3D5F73"), {}}, {0xFE00, ParseHex("112E4C8A1B3D5F73"), {{0x33CB, {}}}}}},
       // Cards that are not FeliCa, with the ATR and identifier their readers give them.
       {"mifare", {}, {}, ParseHex("3B8F8001804F0CA000000306030001000000006A"), ParseHex("04A1B2C3")},
-      {"iso14443a-7", {}, {}, ParseHex("3B8180018080"), ParseHex("04A1B2C3D4E580")},
-      {"iso14443a-10", {}, {}, ParseHex("3B8A80010031C173C8400000900090"), ParseHex("04A1B2C3D4E5F6071829")},
+      {"iso14443a7", {}, {}, ParseHex("3B8180018080"), ParseHex("04A1B2C3D4E580")},
+      {"iso14443a10", {}, {}, ParseHex("3B8A80010031C173C8400000900090"), ParseHex("04A1B2C3D4E5F6071829")},
       {"random", {}, {}, ParseHex("3B80800101"), ParseHex("08A1B2C3")},
       {"iso14443b", {}, {}, ParseHex("3B88800100000000338181003A"), ParseHex("1A2B3C4D")},
       {"iso15693", {}, {}, ParseHex("3B8F8001804F0CA0000003060B00140000000077"), ParseHex("E004010012345678")},
@@ -111,7 +107,7 @@ std::optional<Bytes> SystemCodes(const VirtualCard& card, const Bytes& f) {
   bool known = false;
   for (const CardSystem& s : card.systems) known = known || (f.size() == 10 && s.idm == Bytes(f.begin() + 2, f.end()));
   if (!known) return std::nullopt;
-  Bytes r = Bytes(f.begin(), f.end());
+  Bytes r = f;
   r[1] = 0x0D;
   r.push_back(static_cast<uint8_t>(card.systems.size()));
   for (const CardSystem& s : card.systems) r.insert(r.end(), {static_cast<uint8_t>(s.code >> 8), static_cast<uint8_t>(s.code)});

@@ -11,7 +11,7 @@
 //   --dialect  transparent (default), pn53x, bare, ident, garbage, escape, pseudo, storage,
 //              storage-lists, idm-atr, inbox: see Dialects.cpp
 //   --card     standard (default), other, no-common, no-number, empty-number, common-first, the
-//              cards that are not FeliCa (mifare, iso14443a-7, ...), or none: see VirtualCard.cpp
+//              cards that are not FeliCa (mifare, iso14443a7, ...), or none: see VirtualCard.cpp
 //   --fault    none (default), truncated, lying-length, wrong-code (each also as NAME@poll or
 //              NAME@read: only those replies), other-idm, mute, vanish (block reads only), short-id,
 //              escape-refused
