@@ -113,7 +113,7 @@ void Send(Poller& poller, UINT message) {
 
 void RunPoller(Poller& poller) {
   WatchEvents events;
-  events.found = [&poller](const Idm&) { Send(poller, poller.findMessage); };
+  events.found = [&poller](const CardId&) { Send(poller, poller.findMessage); };
   events.lost = [&poller] { Send(poller, poller.lossMessage); };
   Watch(Pcsc(), poller.options, poller.stopper, events);
 }
@@ -186,8 +186,13 @@ ErrorPair PollCard(const Opened& opened, uint16_t systemCode, Idm& idm, Pmm& pmm
     pmm = reply.pmm;
     return kOk;
   }
-  if (Fault fault = session.ReadIdm(idm); fault != Fault::None)
+  // A card that is not FeliCa is no card to the caller: another card's number is never an IDm.
+  CardId card;
+  if (Fault fault = session.Identify(card); fault != Fault::None)
     return ErrorFor(Operation::Polling, fault);
+  if (card.kind != CardKind::Felica)
+    return ErrorFor(Operation::Polling, Fault::NoCard);
+  std::copy(card.id.begin(), card.id.end(), idm.begin());
   if (Fault fault = session.ReadPmm(pmm); fault != Fault::None) {
     // A reader that keeps the PMm to itself may still let a polling through; if not, the PMm
     // stays unknown (zeros) rather than failing a read of the IDm that did work.

@@ -36,10 +36,10 @@ std::string CardList::Opening(uint64_t size, char lastByte) {
   return lastByte == '\n' ? "" : "\r\n";
 }
 
-std::string IdmText(const Idm& idm) {
+std::string HexText(std::span<const uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
-  for (uint8_t b : idm) {
+  for (uint8_t b : bytes) {
     text += kDigits[b >> 4];
     text += kDigits[b & 15];
   }
@@ -49,7 +49,7 @@ std::string IdmText(const Idm& idm) {
 std::string CardList::Line(const LocalTime& time, const Idm& idm) {
   Cells cells;
   cells[kTime] = IsoTime(time);
-  cells[kIdm] = IdmText(idm);
+  cells[kIdm] = HexText(idm);
   if (!seen_.insert(idm).second)
     cells[kRepeat] = "repeat";
   return Row(cells);

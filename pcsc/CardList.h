@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <set>
+#include <span>
 #include <string>
 
 #include "Felica.h"
@@ -17,8 +18,8 @@ struct LocalTime {
 
 // 2026-12-09T10:15:30+09:00
 std::string IsoTime(const LocalTime& time);
-// 16 upper-case hexadecimal digits.
-std::string IdmText(const Idm& idm);
+// Upper-case hexadecimal digits, two a byte: an IDm's 16, a UID's.
+std::string HexText(std::span<const uint8_t> bytes);
 
 class CardList {
 public:

@@ -1,14 +1,9 @@
 #include "Dialects.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace pcsc {
 namespace {
-
-constexpr uint8_t kStorageAtrPrefix[] = {0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C,
-                                         0xA0, 0x00, 0x00, 0x03, 0x06};
-constexpr size_t kStandardByte = 12;
 
 constexpr uint8_t kGenericStatusTag = 0xC0;
 constexpr uint8_t kResponseFrameTag = 0x97;
@@ -118,20 +113,7 @@ const char* DialectName(Dialect dialect) {
   return "unknown";
 }
 
-AtrKind ClassifyAtr(std::span<const uint8_t> atr) {
-  if (atr.size() < kStandardByte + 3 || !std::equal(std::begin(kStorageAtrPrefix), std::end(kStorageAtrPrefix),
-                                                     atr.begin()))
-    return AtrKind::Other;
-  const uint8_t standard = atr[kStandardByte];
-  const uint8_t name1 = atr[kStandardByte + 1], name2 = atr[kStandardByte + 2];
-  if (standard == 0x11)
-    return AtrKind::Felica;
-  if (standard == 0x03 && name1 == 0xF0 && (name2 == 0x11 || name2 == 0x12))
-    return AtrKind::Pn53xFelica;
-  return AtrKind::ContactlessStorage;
-}
-
-std::span<const Dialect> DialectCandidates(AtrKind kind) {
+std::span<const Dialect> DialectCandidates(FelicaForm form) {
   // The raw-frame dialects come before the storage-card reads, which reach only the card's first
   // system; the escape channel's feature query is asked once per reader.
   static constexpr Dialect kPn53xFirst[] = {Dialect::Pn53x,         Dialect::Pn53xBare,       Dialect::Transparent,
@@ -140,9 +122,13 @@ std::span<const Dialect> DialectCandidates(AtrKind kind) {
   static constexpr Dialect kSessionFirst[] = {Dialect::Transparent,  Dialect::EscapeSession, Dialect::EscapeSession50,
                                               Dialect::FelicaPseudo, Dialect::Pn53x,         Dialect::Pn53xBare,
                                               Dialect::StorageLists, Dialect::StorageSelect};
-  if (kind == AtrKind::Pn53xFelica)
+  // Their manuals give the IDm-in-ATR readers FeliCa through the pseudo-APDUs only.
+  static constexpr Dialect kPseudoFirst[] = {Dialect::FelicaPseudo,  Dialect::Transparent, Dialect::EscapeSession,
+                                             Dialect::EscapeSession50, Dialect::Pn53x,     Dialect::Pn53xBare,
+                                             Dialect::StorageLists,  Dialect::StorageSelect};
+  if (form == FelicaForm::Pn53x)
     return kPn53xFirst;
-  return kSessionFirst;
+  return form == FelicaForm::IdmInAtr ? kPseudoFirst : kSessionFirst;
 }
 
 Fault CheckStatusWord(std::span<const uint8_t> response, std::span<const uint8_t>& data) {
@@ -436,6 +422,40 @@ Fault FrameRead(const Codec& codec, Link& link, const ReadRequest& request, Read
   return ParseReadReply(replyFrame, request.idm, request.maxBlocks, reply);
 }
 
+bool SystemMatches(uint16_t polled, uint16_t code) {
+  return ((polled >> 8) == 0xFF || (polled >> 8) == (code >> 8)) && ((polled & 0xFF) == 0xFF || (polled & 0xFF) == (code & 0xFF));
+}
+
+// A reader whose transparent exchange passes card commands but not polling (Windows' in-box NFC
+// driver) activated the card itself with FF FF. The IDm's upper four bits are the activated
+// system's number, and Request System Code lists the card's systems in that order: only that
+// system is within reach.
+Fault ActivatedSystem(const Codec& codec, Link& link, uint16_t systemCode, PollingReply& reply) {
+  Response response, frame;
+  Idm idm;
+  if (Fault fault = link.Transmit(kGetIdm, response); fault != Fault::None)
+    return fault;
+  if (Fault fault = ParseIdentification(response, idm); fault != Fault::None)
+    return fault;
+  if (Fault fault = codec.exchange(link, RequestSystemCodeFrame(idm), kReadTimeoutUs, frame); fault != Fault::None)
+    return fault;
+  std::vector<uint16_t> codes;
+  if (Fault fault = ParseSystemCodes(frame, idm, codes); fault != Fault::None)
+    return fault;
+  const size_t number = idm[0] >> 4;
+  if (number >= codes.size())
+    return Fault::Malformed;
+  if (!SystemMatches(systemCode, codes[number]))
+    return Fault::NoRawChannel;
+  reply = PollingReply{idm, Pmm{}, false, true, codes[number]};
+  return Fault::None;
+}
+
+Fault SessionPoll(const Codec& codec, Link& link, uint16_t systemCode, PollingReply& reply) {
+  const Fault fault = FramePoll(codec, link, systemCode, reply);
+  return fault == Fault::Refused ? ActivatedSystem(codec, link, systemCode, reply) : fault;
+}
+
 Fault NoPoll(const Codec&, Link&, uint16_t, PollingReply&) { return Fault::NoRawChannel; }
 Fault NoRead(const Codec&, Link&, const ReadRequest&, ReadReply&) { return Fault::NoRawChannel; }
 Fault NeverProbed(Link&) { return Fault::Refused; }
@@ -642,10 +662,10 @@ Fault SelectRead(const Codec&, Link& link, const ReadRequest& request, ReadReply
 
 constexpr Codec kCodecs[] = {
     {Dialect::Unknown, NeverProbed, nullptr, NoPoll, NoRead, nullptr},
-    {Dialect::Transparent, TransmitSession::Probe, TransmitSession::Exchange, FramePoll, FrameRead,
+    {Dialect::Transparent, TransmitSession::Probe, TransmitSession::Exchange, SessionPoll, FrameRead,
      TransmitSession::Close},
-    {Dialect::EscapeSession, EscapeC2::Probe, EscapeC2::Exchange, FramePoll, FrameRead, EscapeC2::Close},
-    {Dialect::EscapeSession50, Escape50::Probe, Escape50::Exchange, FramePoll, FrameRead, Escape50::Close},
+    {Dialect::EscapeSession, EscapeC2::Probe, EscapeC2::Exchange, SessionPoll, FrameRead, EscapeC2::Close},
+    {Dialect::EscapeSession50, Escape50::Probe, Escape50::Exchange, SessionPoll, FrameRead, Escape50::Close},
     {Dialect::Pn53x, Pn53xProbe, Pn53xFrame, Pn53xPoll, FrameRead, nullptr},
     {Dialect::Pn53xBare, BareProbe, BareFrame, FramePoll, FrameRead, nullptr},
     {Dialect::FelicaPseudo, PseudoProbe, nullptr, PseudoPoll, PseudoReadBlocks, nullptr},

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "Cards.h"
 #include "Faults.h"
 #include "Felica.h"
 
@@ -25,16 +26,9 @@ enum class Dialect : uint8_t {
 };
 const char* DialectName(Dialect dialect);
 
-enum class AtrKind : uint8_t {
-  Other,
-  ContactlessStorage, // a storage-card ATR of another card type
-  Felica,             // storage-card ATR, standard byte 11
-  Pn53xFelica,        // storage-card ATR, standard byte 03 and card name F0 11 or F0 12
-};
-AtrKind ClassifyAtr(std::span<const uint8_t> atr);
-// The order in which raw-channel dialects are tried for a reader whose card has this ATR:
-// cheapest and most specific first, and nothing that writes to the card or changes its state.
-std::span<const Dialect> DialectCandidates(AtrKind kind);
+// The order in which raw-channel dialects are tried for a reader whose card has an ATR of this
+// form: cheapest and most specific first, and nothing that writes to the card or changes its state.
+std::span<const Dialect> DialectCandidates(FelicaForm form);
 
 // What a codec needs from a connection: the two ways a command reaches the reader. An escape
 // command that the reader's driver refuses is Fault::EscapeRefused.

@@ -9,6 +9,8 @@ constexpr uint8_t kPollingCommand = 0x00;
 constexpr uint8_t kPollingResponse = 0x01;
 constexpr uint8_t kReadCommand = 0x06;
 constexpr uint8_t kReadResponse = 0x07;
+constexpr uint8_t kSystemCodeCommand = 0x0C;
+constexpr uint8_t kSystemCodeResponse = 0x0D;
 constexpr size_t kMaxFrame = 255; // the length byte counts itself
 constexpr int kMaxServices = 16;  // a block element has 4 bits for the service index
 constexpr size_t kBlockSize = 16;
@@ -32,6 +34,25 @@ Fault ParsePollingReply(std::span<const uint8_t> frame, PollingReply& reply) {
   std::copy_n(frame.begin() + 10, 8, reply.pmm.begin());
   reply.hasSystemCode = frame.size() == 20;
   reply.systemCode = reply.hasSystemCode ? static_cast<uint16_t>(frame[18] << 8 | frame[19]) : 0;
+  return Fault::None;
+}
+
+std::vector<uint8_t> RequestSystemCodeFrame(const Idm& idm) {
+  std::vector<uint8_t> frame(10);
+  frame[0] = 10;
+  frame[1] = kSystemCodeCommand;
+  std::copy(idm.begin(), idm.end(), frame.begin() + 2);
+  return frame;
+}
+
+Fault ParseSystemCodes(std::span<const uint8_t> frame, const Idm& idm, std::vector<uint16_t>& codes) {
+  if (!WholeFrame(frame, kSystemCodeResponse, 13) || frame[10] == 0 || frame.size() != 11u + 2u * frame[10])
+    return Fault::Malformed;
+  if (!std::equal(idm.begin(), idm.end(), frame.begin() + 2))
+    return Fault::OtherCard;
+  codes.clear();
+  for (size_t i = 11; i < frame.size(); i += 2)
+    codes.push_back(static_cast<uint16_t>(frame[i] << 8 | frame[i + 1]));
   return Fault::None;
 }
 

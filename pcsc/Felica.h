@@ -16,6 +16,7 @@ using Pmm = std::array<uint8_t, 8>;
 struct PollingReply {
   Idm idm{};
   Pmm pmm{};
+  bool pmmKnown = true; // false: the reader named the card without polling it, and gave no PMm
   bool hasSystemCode = false;
   uint16_t systemCode = 0;
 };
@@ -29,6 +30,11 @@ struct ReadReply {
 // Request code 01 asks the card for its system code as well.
 std::vector<uint8_t> PollingFrame(uint16_t systemCode, uint8_t requestCode, uint8_t timeSlot);
 Fault ParsePollingReply(std::span<const uint8_t> frame, PollingReply& reply);
+
+// Request System Code: the card's system codes in the order of the systems' numbers, which are
+// the upper four bits of each system's IDm. OtherCard when the reply echoes another IDm.
+std::vector<uint8_t> RequestSystemCodeFrame(const Idm& idm);
+Fault ParseSystemCodes(std::span<const uint8_t> frame, const Idm& idm, std::vector<uint16_t>& codes);
 
 // services: 2 bytes each, low byte first; blocks: 2- or 3-byte block list elements.
 // BadArgument when a list is empty, too long for a frame, or breaks the element format.

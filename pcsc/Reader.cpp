@@ -24,11 +24,19 @@ std::map<std::string, Found>& Dialects() {
 int Rank(const ReaderInfo& reader) {
   if (!reader.cardPresent)
     return 2;
-  const AtrKind kind = ClassifyAtr(reader.atr);
-  if (kind == AtrKind::Felica || kind == AtrKind::Pn53xFelica)
+  const CardKind kind = ReadAtr(reader.atr).kind;
+  if (kind == CardKind::Felica)
     return 0;
-  return kind == AtrKind::ContactlessStorage ? 1 : 2;
+  return kind == CardKind::Iso14443A || kind == CardKind::Iso14443B || kind == CardKind::Iso15693 ? 1 : 2;
 }
+
+// Whether a fault says the card, reader or service failed, rather than what the card is not.
+bool Hard(Fault fault) {
+  return fault == Fault::NoService || fault == Fault::NoReader || fault == Fault::ReaderGone ||
+         fault == Fault::ReaderBusy || fault == Fault::NoCard || fault == Fault::CardGone || fault == Fault::OutOfMemory;
+}
+
+constexpr size_t kMaxUid = 16;
 
 // Whether a probe's fault only says "not this dialect" rather than that the card or reader failed.
 bool NotThisDialect(Fault fault) {
@@ -252,11 +260,59 @@ Fault Session::Transmit(std::span<const uint8_t> command, std::vector<uint8_t>& 
   return Fault::Malformed;
 }
 
+const AtrReading& Session::Atr() {
+  // A caller that chose the reader without its ATR asks now.
+  if (!atrRead_ && atr_.empty() && connected_)
+    table_.status(card_, &atr_);
+  if (!atrRead_)
+    reading_ = ReadAtr(atr_);
+  atrRead_ = true;
+  return reading_;
+}
+
+Fault Session::Identify(CardId& card) {
+  card = {Atr().kind, {}};
+  if (card.kind == CardKind::Other) {
+    PollingReply reply;
+    const Fault fault = Poll(0xFFFF, reply);
+    if (fault == Fault::None) {
+      card = {CardKind::Felica, std::vector<uint8_t>(reply.idm.begin(), reply.idm.end())};
+      return Fault::None;
+    }
+    if (Hard(fault))
+      return fault;
+  }
+  if (card.kind == CardKind::Felica) {
+    Idm idm;
+    if (Fault fault = ReadIdm(idm); fault != Fault::None)
+      return fault;
+    card.id.assign(idm.begin(), idm.end());
+  }
+  if (card.kind == CardKind::Felica || card.kind == CardKind::Contact)
+    return Fault::None;
+  // Any other contactless card's own identifier, whatever its length.
+  std::vector<uint8_t> response;
+  if (Fault fault = Transmit(kGetIdm, response); fault != Fault::None)
+    return fault;
+  std::span<const uint8_t> data;
+  if (CheckStatusWord(response, data) == Fault::None && !data.empty() && data.size() <= kMaxUid)
+    card.id.assign(data.begin(), data.end());
+  return Fault::None;
+}
+
 Fault Session::ReadIdm(Idm& idm) {
   std::vector<uint8_t> response;
   if (Fault fault = Transmit(kGetIdm, response); fault != Fault::None)
     return fault;
-  if (Fault fault = ParseIdentification(response, idm); fault != Fault::None)
+  Fault fault = ParseIdentification(response, idm);
+  // A reader that puts the IDm into the ATR: the two agree, and the ATR's stands where it gives none.
+  if (const std::optional<Idm>& inAtr = Atr().idm; inAtr && fault == Fault::Refused) {
+    idm = *inAtr;
+    fault = Fault::None;
+  } else if (inAtr && fault == Fault::None && idm != *inAtr) {
+    fault = Fault::Malformed;
+  }
+  if (fault != Fault::None)
     return fault;
   activated_ = true;
   activatedIdm_ = idm;
@@ -294,12 +350,10 @@ Fault Session::PrepareRaw(Dialect& dialect) {
     }
   }
   if (known == Dialect::Unknown) {
-    // The ATR orders the candidates; a caller that chose the reader without one asks now.
-    if (atr_.empty())
-      table_.status(card_, &atr_);
+    // The ATR orders the candidates.
     known = Dialect::IdentificationOnly;
     bool certain = true;
-    for (Dialect candidate : DialectCandidates(ClassifyAtr(atr_))) {
+    for (Dialect candidate : DialectCandidates(Atr().form)) {
       const Fault fault = CodecFor(candidate).probe(*this);
       if (fault == Fault::None) {
         known = candidate;
@@ -323,6 +377,9 @@ Fault Session::PrepareRaw(Dialect& dialect) {
 }
 
 Fault Session::Poll(uint16_t systemCode, PollingReply& reply) {
+  // A card whose ATR names another type is asked nothing: it cannot answer.
+  if (Atr().kind != CardKind::Felica && Atr().kind != CardKind::Other)
+    return Fault::Silent;
   Dialect dialect;
   if (Fault fault = PrepareRaw(dialect); fault != Fault::None)
     return fault;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Cards.h"
 #include "Dialects.h"
 #include "Faults.h"
 #include "Felica.h"
@@ -24,7 +25,7 @@ struct ReaderInfo {
 
 // Every attached reader with its card state, in the service's order.
 Fault ListReaders(const Table& table, Context context, std::vector<ReaderInfo>& readers);
-// A FeliCa card first, then a contactless card, then the first reader; only names containing
+// A FeliCa card first (by its ATR), then another contactless card, then the first reader; only names containing
 // pin (when not empty), never an unavailable reader. -1 when none qualifies.
 int ChooseReader(const std::vector<ReaderInfo>& readers, const std::string& pin);
 // The pin from the environment, or "".
@@ -56,6 +57,10 @@ public:
   Fault ConnectDirect();
   // The reader's remembered dialect goes through the escape channel, which needs no card.
   bool EscapeReader() const;
+  // What card the reader holds and its identifier. The kind comes from the ATR; a card whose
+  // ATR names no type is FeliCa when a polling through the raw channel answers, and nothing
+  // else is FeliCa.
+  Fault Identify(CardId& card);
   // The activated card's IDm through identification (the reader polls with FF FF).
   Fault ReadIdm(Idm& idm);
   Fault ReadPmm(Pmm& pmm);
@@ -75,6 +80,7 @@ public:
   Fault Escape(std::span<const uint8_t> command, std::vector<uint8_t>& response) override;
 
 private:
+  const AtrReading& Atr();
   Fault Control(uint32_t code, std::span<const uint8_t> command, std::vector<uint8_t>& response);
   Fault FindEscapeCodes();
   void EndSession();
@@ -83,6 +89,8 @@ private:
   Context context_;
   std::string reader_;
   std::vector<uint8_t> atr_;
+  bool atrRead_ = false;
+  AtrReading reading_;
   Card card_ = 0;
   uint32_t protocol_ = 0;
   bool connected_ = false;

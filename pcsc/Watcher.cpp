@@ -41,12 +41,12 @@ constexpr uint32_t kStateBits = kStateEmpty | kStatePresent | kStateUnavailable 
 class Tracker {
 public:
   Tracker(const WatchEvents& events) : events_(events) {}
-  void Arrived(const Idm& idm) {
-    if (announced_ && *announced_ == idm)
+  void Arrived(const CardId& card) {
+    if (announced_ && *announced_ == card)
       return;
     Left();
-    announced_ = idm;
-    events_.found(idm);
+    announced_ = card;
+    events_.found(card);
   }
   void Left() {
     if (!announced_)
@@ -65,27 +65,28 @@ public:
 
 private:
   const WatchEvents& events_;
-  std::optional<Idm> announced_;
+  std::optional<CardId> announced_;
   std::optional<bool> readerKnown_;
 };
 
 bool CardPresent(uint32_t state) { return (state & kStatePresent) && !(state & kStateMute); }
 
-// The IDm of the card on the reader, or nothing when it is not there any more (or unreadable).
-std::optional<Idm> ReadCard(const Table& table, Context context, const std::string& reader,
-                            std::span<const uint8_t> atr, uint16_t systemCode) {
+// The card on the reader, or nothing when it is not there any more (or unreadable, or not
+// FeliCa unless any card is wanted).
+std::optional<CardId> ReadCard(const Table& table, Context context, const std::string& reader,
+                               std::span<const uint8_t> atr, const WatchOptions& options) {
   Session session(table, context, reader, atr);
   if (session.Connect() != Fault::None)
     return std::nullopt;
-  if (systemCode == 0xFFFF) {
-    Idm idm;
-    if (session.ReadIdm(idm) == Fault::None)
-      return idm;
+  if (options.systemCode == 0xFFFF) {
+    CardId card;
+    if (session.Identify(card) == Fault::None && (card.kind == CardKind::Felica || options.anyCard))
+      return card;
     return std::nullopt;
   }
   PollingReply reply;
-  if (session.Poll(systemCode, reply) == Fault::None)
-    return reply.idm;
+  if (session.Poll(options.systemCode, reply) == Fault::None)
+    return CardId{CardKind::Felica, std::vector<uint8_t>(reply.idm.begin(), reply.idm.end())};
   return std::nullopt;
 }
 
@@ -182,9 +183,9 @@ bool WatchWithContext(const Table& table, Context context, const WatchOptions& o
           // Another card event since the last look: whatever was there left, even if it is back.
           if (known != kStateUnaware && (now & kCounterMask) != (known & kCounterMask))
             tracker.Left();
-          auto idm = CardPresent(now) ? ReadCard(table, context, reader, state.atr, options.systemCode) : std::nullopt;
-          if (idm)
-            tracker.Arrived(*idm);
+          auto card = CardPresent(now) ? ReadCard(table, context, reader, state.atr, options) : std::nullopt;
+          if (card)
+            tracker.Arrived(*card);
           else
             tracker.Left();
         }

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "Felica.h"
+#include "Cards.h"
 #include "Pcsc.h"
 
 namespace pcsc {
@@ -41,10 +41,11 @@ private:
 struct WatchOptions {
   std::string pin;            // part of the reader's name, or "" for the usual choice
   uint16_t systemCode = 0xFFFF;
+  bool anyCard = false;       // report cards that are not FeliCa too; else they are no card
 };
 
 struct WatchEvents {
-  std::function<void(const Idm&)> found;
+  std::function<void(const CardId&)> found;
   std::function<void()> lost;
   // Optional: the reader watched, or "" when there is none (no reader, or no service to list
   // one); once the first look has told, then whenever there comes to be one or none.

@@ -1,5 +1,7 @@
 #include "Arrivals.h"
 
+#include <algorithm>
+
 #include "UserTexts.h"
 
 namespace pcsc {
@@ -23,31 +25,46 @@ bool Arrivals::Start() {
   return true;
 }
 
-void Arrivals::Arrived(const Idm& idm) {
-  // The other program first: the person waits for the IDm there.
-  if (options_.type) {
-    unsigned error = 0;
-    switch (TypeText(IdmText(idm), options_.then, error)) {
-    case Typed::Done:
-      break;
-    case Typed::Refused:
-      console::Tell(kTypingRefused);
-      break;
-    case Typed::OwnConsole:
-      console::Tell(kTypingOwnConsole);
-      break;
-    case Typed::Failed:
-      console::Tell(kTypingFailed, console::SystemMessage(error));
-      break;
-    }
+bool Arrivals::Type(const CardId& card) {
+  if (card.kind != CardKind::Felica && !options_.anyCard) {
+    console::Tell(kNotTypedNotFelica);
+    return false;
   }
-  if (!options_.csv.empty()) {
+  if (RandomId(card) || card.id.empty()) {
+    console::Tell(card.id.empty() ? kNotTypedNoId : kNotTypedRandom);
+    return false;
+  }
+  unsigned error = 0;
+  switch (TypeText(HexText(card.id), options_.then, error)) {
+  case Typed::Done:
+    return true;
+  case Typed::Refused:
+    console::Tell(kTypingRefused);
+    break;
+  case Typed::OwnConsole:
+    console::Tell(kTypingOwnConsole);
+    break;
+  case Typed::Failed:
+    console::Tell(kTypingFailed, console::SystemMessage(error));
+    break;
+  }
+  return false;
+}
+
+void Arrivals::Arrived(const CardId& card) {
+  const bool felica = card.kind == CardKind::Felica;
+  // The other program first: the person waits for the IDm there.
+  const bool typed = options_.type && Type(card);
+  // The list holds IDms only: another card's number is never one.
+  if (felica && !options_.csv.empty()) {
+    Idm idm;
+    std::copy_n(card.id.begin(), idm.size(), idm.begin());
     std::string line;
     unsigned error = 0;
     if (!log_.Add(idm, line, error))
       console::Complain(kCsvWriteFailed, line.substr(0, line.find('\r')) + " (" + console::SystemMessage(error) + ")");
   }
-  if (options_.beep)
+  if (options_.beep && (felica || typed))
     Beep();
 }
 

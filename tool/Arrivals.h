@@ -4,6 +4,7 @@
 #include <string>
 
 #include "CardLog.h"
+#include "Cards.h"
 #include "Typist.h"
 
 namespace pcsc {
@@ -13,6 +14,7 @@ struct ArrivalOptions {
   ThenKey then = ThenKey::Enter;
   std::string csv; // "" for no list
   bool beep = false;
+  bool anyCard = false; // type other cards' UIDs too, all but those made up anew at each touch
 };
 
 class Arrivals {
@@ -21,9 +23,12 @@ public:
   // Opens the list and, for typing, says that it waits and how to stop; false (said) when the
   // list cannot be opened.
   bool Start();
-  void Arrived(const Idm& idm);
+  // A FeliCa card is typed, listed and beeped for; another card only typed (and beeped for)
+  // when any card is wanted.
+  void Arrived(const CardId& card);
 
 private:
+  bool Type(const CardId& card);
   ArrivalOptions options_;
   CardLog log_;
 };

@@ -30,15 +30,20 @@ constexpr Text kOptions{" [OPTION...]", " [オプション...]"};
 
 constexpr Row kCommands[] = {
     {"list", {"list", "list"},
-     {"each PC/SC reader on a line: card=yes when a card is on it, dialect= how the library talks to it (known "
-      "once a card is on it), reader= its name",
-      "PC/SC リーダーを 1 台 1 行で表示します。card=yes ならカードが置かれています。dialect= はリーダーとの話し方 "
-      "(カードを置いたときだけ分かります)、reader= はリーダーの名前です"}},
-    {"read", {"read", "read"}, {"the card's IDm= and PMm=", "カードの IDm= と PMm= を表示します"}},
+     {"each PC/SC reader on a line: card= the card on it (felica, iso14443a, iso14443b, iso15693, contact, "
+      "other, none), dialect= how the library talks to it (known once a FeliCa card is on it), reader= its name",
+      "PC/SC リーダーを 1 台 1 行で表示します。card= は置かれたカードの種類 (felica、iso14443a、iso14443b、"
+      "iso15693、contact、other、なしは none)、dialect= はリーダーとの話し方 (FeliCa カードを置いたときだけ"
+      "分かります)、reader= はリーダーの名前です"}},
+    {"read", {"read", "read"},
+     {"card=, and a FeliCa card's IDm= and PMm=; another card's UID= (and random=yes when it changes at every "
+      "touch), with exit status 1",
+      "card= と、FeliCa カードの IDm= と PMm= を表示します。ほかのカードは UID= (かざすたびに変わるものは "
+      "random=yes も) を表示し、終了コードは 1 です"}},
     {"watch", {"watch", "watch"},
-     {"found IDm=... when a card arrives, lost when it leaves; Ctrl+C stops. With no reader connected it says so "
+     {"found card=... IDm=... (or UID=...) when a card arrives, lost when it leaves; Ctrl+C stops. With no reader connected it says so "
       "and waits for one",
-      "カードを置くと found IDm=...、離すと lost と表示します。Ctrl+C で終わります。リーダーがつながって"
+      "カードを置くと found card=... IDm=... (ほかのカードは UID=...)、離すと lost と表示します。Ctrl+C で終わります。リーダーがつながって"
       "いなければ、そう表示してつながるのを待ちます"}},
 #ifdef _WIN32
     {"type", {"type", "type"},
@@ -67,6 +72,10 @@ constexpr Row kOptionRows[] = {
     {"type", {"--then KEY", "--then キー"},
      {"with type: the key pressed after each IDm: enter (the default), tab or none",
       "type で、IDm の後に押すキーです。enter (指定がないとき)、tab、none のどれかです"}},
+    {"type", {"--any-card", "--any-card"},
+     {"with type: other cards' UIDs too, but not those that change at every touch (FeliCa IDms only without it)",
+      "type で、ほかのカードの UID も入力します (かざすたびに変わるものは除きます)。付けなければ FeliCa カードの "
+      "IDm だけです"}},
 #endif
     {"", {"--reader PART", "--reader 名前の一部"},
      {"the reader whose name contains PART; without it the one named by the environment variable "

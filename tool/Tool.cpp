@@ -1,5 +1,6 @@
 // varnelo-reader: checks a FeliCa reader from the command line, through the same core as the
 // library. Usage in README.md.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +51,8 @@ constexpr Text kThenNeedsKey{"varnelo-reader: --then takes enter, tab or none.",
                              "varnelo-reader: --then の後には enter、tab、none のどれかを指定してください。"};
 constexpr Text kWatchOptionsOnly{"varnelo-reader: --csv and --beep go with watch and type only.",
                                  "varnelo-reader: --csv と --beep は watch と type と一緒にだけ使えます。"};
+constexpr Text kAnyCardOnlyType{"varnelo-reader: --any-card goes with type only.",
+                                "varnelo-reader: --any-card は type と一緒にだけ使えます。"};
 constexpr Text kThenOnlyType{"varnelo-reader: --then goes with type only.",
                              "varnelo-reader: --then は type と一緒にだけ使えます。"};
 constexpr Text kWaiting{"Waiting for a card; press Ctrl+C to stop.",
@@ -124,6 +127,16 @@ void TraceCommand(bool sent, std::span<const uint8_t> bytes) {
   ErrorLine(std::string(sent ? "> " : "< ") + Hex(bytes));
 }
 
+// card=<kind>, then a FeliCa card's IDm= or another card's UID=, and random=yes.
+std::vector<std::string> CardFields(const CardId& card) {
+  std::vector<std::string> fields{std::string("card=") + CardKindName(card.kind)};
+  if (!card.id.empty())
+    fields.push_back((card.kind == CardKind::Felica ? "IDm=" : "UID=") + Hex(card.id));
+  if (RandomId(card))
+    fields.push_back("random=yes");
+  return fields;
+}
+
 struct Options {
   std::string command;
   std::string pin;
@@ -169,6 +182,8 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
       if (i + 1 >= argc)
         return Say(kCsvNeedsFile);
       options.arrivals.csv = argv[++i];
+    } else if (argument == "--any-card") {
+      options.arrivals.anyCard = true;
     } else if (argument == "--beep") {
       options.arrivals.beep = true;
     } else if (argument == "--then") {
@@ -196,6 +211,8 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
     return Say(kWatchOptionsOnly);
   if (thenGiven && options.command != "type")
     return Say(kThenOnlyType);
+  if (options.arrivals.anyCard && options.command != "type")
+    return Say(kAnyCardOnlyType);
   options.arrivals.type = options.command == "type";
   return {};
 }
@@ -242,13 +259,18 @@ int List(const Table& table, const Options& options) {
       continue;
     any = true;
     Dialect dialect = Dialect::Unknown;
-    // Without a card nothing tells a FeliCa reader from another: its escape setting is not shown.
+    // Only a FeliCa card tells a FeliCa reader from another: without one its escape setting is not shown.
     Session session(table, service.context(), reader.name, reader.atr);
-    if (reader.cardPresent && session.Connect() == Fault::None)
-      session.PrepareRaw(dialect);
+    CardId card{reader.cardPresent ? ReadAtr(reader.atr).kind : CardKind::None, {}};
+    if (reader.cardPresent && session.Connect() == Fault::None) {
+      session.Identify(card);
+      if (card.kind == CardKind::Felica)
+        session.PrepareRaw(dialect);
+    }
     // The one thing a user can change about a reader: say it where the reader is named.
-    const std::string escape = session.EscapeDisabled() ? std::string(" escape=disabled enable=\"") + kEscapeSetting + "\"" : "";
-    Line(std::string("card=") + (reader.cardPresent ? "yes" : "no") + " dialect=" + DialectName(dialect) + escape +
+    const bool hint = card.kind == CardKind::Felica && session.EscapeDisabled();
+    const std::string escape = hint ? std::string(" escape=disabled enable=\"") + kEscapeSetting + "\"" : "";
+    Line(std::string("card=") + CardKindName(card.kind) + " dialect=" + DialectName(dialect) + escape +
          " reader=" + reader.name);
   }
   return any ? kExitOk : NoReader(options, Fault::NoReader);
@@ -263,30 +285,45 @@ int Read(const Table& table, const Options& options) {
   if (chosen < 0)
     return Fail(Operation::Open, Fault::NoReader);
   const ReaderInfo& reader = readers[static_cast<size_t>(chosen)];
-  if (!reader.cardPresent)
+  if (!reader.cardPresent) {
+    Line("card=none");
     return Fail(Operation::Polling, Fault::NoCard);
+  }
 
   Session session(table, service.context(), reader.name, reader.atr);
-  Idm idm;
-  Pmm pmm;
+  CardId card;
   Fault fault = session.Connect();
   if (fault == Fault::None)
-    fault = session.ReadIdm(idm);
+    fault = session.Identify(card);
   if (fault != Fault::None)
     return Fail(Operation::Polling, fault);
-  Line("IDm=" + Hex(idm));
-  if (Fault pmmFault = session.ReadPmm(pmm); pmmFault != Fault::None) {
+  for (const std::string& field : CardFields(card))
+    Line(field);
+  if (card.kind != CardKind::Felica) {
+    if (RandomId(card))
+      console::Tell(kRandomUid);
+    console::Tell(kNotFelica);
+    return kExitFailed;
+  }
+  Idm idm;
+  std::copy_n(card.id.begin(), idm.size(), idm.begin());
+  Pmm pmm;
+  Fault pmmFault = session.ReadPmm(pmm);
+  if (pmmFault == Fault::Refused) {
     // A reader that keeps the PMm to itself may still let a polling through.
-    if (pmmFault != Fault::Refused)
-      return Fail(Operation::Polling, pmmFault);
     PollingReply reply;
-    if (Fault pollFault = session.Poll(0xFFFF, reply); pollFault != Fault::None)
-      return Fail(Operation::Polling, pollFault);
-    if (reply.idm != idm)
-      return Fail(Operation::Polling, Fault::OtherCard);
+    pmmFault = session.Poll(0xFFFF, reply);
+    if (pmmFault == Fault::None && reply.idm != idm)
+      pmmFault = Fault::OtherCard;
+    else if (pmmFault == Fault::None && !reply.pmmKnown)
+      pmmFault = Fault::NoRawChannel;
     pmm = reply.pmm;
   }
-  Line("PMm=" + Hex(pmm));
+  // A reader with no way to give the PMm may still reach the number.
+  if (pmmFault == Fault::None)
+    Line("PMm=" + Hex(pmm));
+  else if (pmmFault != Fault::NoRawChannel || !options.felicaNumber)
+    return Fail(Operation::Polling, pmmFault);
   if (!options.felicaNumber)
     return kExitOk;
 
@@ -299,7 +336,7 @@ int Read(const Table& table, const Options& options) {
   if (fault = session.ReadBlocks(common.idm, kService, kBlock, block); fault != Fault::None)
     return Fail(Operation::BlockRead, fault);
   Line("FeliCaNumber=" + Hex(std::span<const uint8_t>(block.blocks).first(8)));
-  return kExitOk;
+  return pmmFault == Fault::None ? kExitOk : Fail(Operation::Polling, pmmFault);
 }
 
 #ifdef _WIN32
@@ -319,11 +356,17 @@ int WatchCards(const Table& table, const Options& options) {
     return kExitFailed;
   WatchOptions watch;
   watch.pin = options.pin;
+  watch.anyCard = true;
   WatchEvents events;
   // Reported once typed and listed: a line on the console means the card is in the file.
-  events.found = [&arrivals](const Idm& idm) {
-    arrivals.Arrived(idm);
-    Line("found IDm=" + Hex(idm));
+  events.found = [&arrivals](const CardId& card) {
+    arrivals.Arrived(card);
+    std::string line = "found";
+    for (const std::string& field : CardFields(card))
+      line += " " + field;
+    Line(line);
+    if (RandomId(card))
+      console::Tell(kRandomUid);
   };
   events.lost = [] { Line("lost"); };
   // No reader is said at once; its arrival only after that.

@@ -31,6 +31,23 @@ inline constexpr console::Text kTypingOwnConsole{
     "ください。"};
 // detail: the system's message
 inline constexpr console::Text kTypingFailed{"The IDm could not be typed:", "IDm を入力できませんでした:"};
+// read, and type without --any-card: the card has no IDm
+inline constexpr console::Text kNotFelica{
+    "The card on the reader is not a FeliCa card, so it has no IDm.",
+    "リーダーの上のカードは FeliCa カードではないため、IDm はありません。"};
+inline constexpr console::Text kRandomUid{
+    "This card makes up its UID anew at each touch: it changes every time and does not tell the card.",
+    "このカードの UID はかざすたびに新しく作られ、毎回変わります。カードを見分けるのには使えません。"};
+inline constexpr console::Text kNotTypedNotFelica{
+    "Nothing was typed: the card is not a FeliCa card. Add --any-card to type other cards' UIDs too.",
+    "入力しませんでした。FeliCa カードではありません。ほかのカードの UID も入力するには --any-card を"
+    "付けてください。"};
+inline constexpr console::Text kNotTypedRandom{
+    "Nothing was typed: this card's UID changes at every touch.",
+    "入力しませんでした。このカードの UID はかざすたびに変わります。"};
+inline constexpr console::Text kNotTypedNoId{
+    "Nothing was typed: the card gives no identifier.",
+    "入力しませんでした。このカードは番号を返しません。"};
 // detail: the file (console::Complain)
 inline constexpr console::Text kCsvInUse{
     "Cannot open the CSV file: another program (a spreadsheet, say) holds it against writing. "

@@ -22,7 +22,7 @@ const Bytes kUnsupported{0x6A, 0x81};
 
 // The card's answer to one frame, or nothing when it keeps quiet.
 std::optional<Bytes> Answer(const Card& card, std::span<const uint8_t> frame) {
-  if (frame.size() < 2 || frame[0] != frame.size())
+  if (!card.felica || frame.size() < 2 || frame[0] != frame.size())
     return std::nullopt;
   if (frame[1] == 0x00 && frame.size() == 6) {
     const uint16_t system = static_cast<uint16_t>(frame[2] << 8 | frame[3]);
@@ -428,7 +428,7 @@ std::vector<uint8_t> FelicaAtr() {
 }
 
 std::vector<uint8_t> Pn53xAtr() {
-  return {0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06, 0x03, 0xF0, 0x11, 0, 0, 0, 0, 0x7A};
+  return {0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06, 0x03, 0xF0, 0x11, 0, 0, 0, 0, 0x8A};
 }
 
 Card StandardCard(Dialect dialect, uint8_t last) {
@@ -440,6 +440,18 @@ Card StandardCard(Dialect dialect, uint8_t last) {
   card.commonIdm = {0x11, 0x2E, 0x4C, 0x8A, 0x1B, 0x3D, 0x5F, last};
   card.pmm = {0x03, 0x01, 0x4B, 0x02, 0x4F, 0x49, 0x93, 0xFF};
   card.numberBlock = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0, 0, 0, 0, 0, 0, 0x01, 0x01};
+  return card;
+}
+
+Card OtherCard(bool iso15693, std::vector<uint8_t> uid) {
+  Card card;
+  card.felica = false;
+  card.atr = {0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06, 0x03, 0x00, 0x01, 0, 0, 0, 0, 0x6A};
+  if (iso15693) {
+    card.atr[12] = 0x0B; // the standard byte, and the TCK with it
+    card.atr[19] = 0x62;
+  }
+  card.idm = std::move(uid);
   return card;
 }
 

@@ -38,6 +38,7 @@ struct Card {
   bool switchRefused = false;       // a transparent session without the protocol switch
   bool escapeRefused = false;       // the driver's settings refuse escape commands
   uint8_t escapeInstruction = 0;    // 0: C2 and 50 both; else only that one
+  bool felica = true;               // false: a card of another type; idm is its UID, it answers no frame
   mutable std::vector<uint8_t> activated; // the IDm of the reader's last polling
 };
 
@@ -45,6 +46,8 @@ std::vector<uint8_t> FelicaAtr();
 std::vector<uint8_t> Pn53xAtr();
 // A card of the given dialect with a common area and a FeliCa number; IDm ends in last.
 Card StandardCard(Dialect dialect, uint8_t last);
+// A card that is not FeliCa: ISO 14443 A with a 4-byte UID, or ISO 15693 with an 8-byte one.
+Card OtherCard(bool iso15693, std::vector<uint8_t> uid);
 
 struct Service {
   std::mutex mutex;

@@ -76,9 +76,12 @@ std::string CheckFrameParsers(uint8_t selector, std::span<const uint8_t> input) 
     ParsePn53xFirmware(input);
     return "";
   case 7: {
-    const AtrKind kind = ClassifyAtr(input);
-    if (kind == AtrKind::Felica && !(input.size() >= 15 && input[12] == 0x11))
-      return "FeliCa ATR without standard byte 11";
+    const AtrReading reading = ReadAtr(input);
+    if (reading.kind == CardKind::Felica && input.size() != 20 && input.size() != 17)
+      return "FeliCa ATR of neither form's length";
+    std::vector<uint16_t> codes;
+    if (ParseSystemCodes(input, idm, codes) == Fault::None && input.size() != 11 + 2 * codes.size())
+      return "system codes do not match the reply's count";
     return "";
   }
   case 8: {

@@ -130,26 +130,63 @@ TEST(FelicaFrames, ReadReplies) {
   EXPECT_EQ(reply.statusFlag2, 0xA6);
 }
 
-TEST(ReaderDialects, AtrKinds) {
-  const Bytes storage{0x3B, 0x8F, 0x80, 0x01, 0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06};
+Bytes Hex(const char* text) {
+  Bytes out;
+  for (const char* c = text; c[0] && c[1]; c += c[2] ? 3 : 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(std::string(c, 2), nullptr, 16)));
+  return out;
+}
+
+// ATRs of each form (the FeliCa and storage-card ones as the public ATR list and readers' manuals
+// give them) and look-alikes of other card types in each form's shape.
+TEST(CardKinds, EachAtrJudgedOnItsWholeLayout) {
+  using K = CardKind;
+  using F = FelicaForm;
   struct Case {
     const char* name;
-    Bytes atr;
-    AtrKind kind;
+    const char* atr;
+    CardKind kind;
+    FelicaForm form;
   };
   const Case cases[] = {
-      {"FeliCa", Join({storage, {0x11, 0x00, 0x3B, 0, 0, 0, 0, 0x42}}), AtrKind::Felica},
-      {"PN53x at 212 kbps", Join({storage, {0x03, 0xF0, 0x11, 0, 0, 0, 0, 0x7A}}), AtrKind::Pn53xFelica},
-      {"PN53x at 424 kbps", Join({storage, {0x03, 0xF0, 0x12, 0, 0, 0, 0, 0x79}}), AtrKind::Pn53xFelica},
-      {"a storage card of another type", Join({storage, {0x03, 0x00, 0x01, 0, 0, 0, 0, 0x6A}}), AtrKind::ContactlessStorage},
-      {"cut before the card name", Join({storage, {0x11, 0x00}}), AtrKind::Other},
-      {"a contact card", {0x3B, 0x68, 0x00, 0x00, 0x80, 0x66, 0xA2, 0x06, 0x02, 0x01, 0x32, 0x0E}, AtrKind::Other},
-      {"empty", {}, AtrKind::Other},
+      {"FeliCa, Part 3 (and FeliCa Lite-S)", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 00 3B 00 00 00 00 42", K::Felica, F::Storage},
+      {"FeliCa through PN53x, 212 kbps", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 F0 11 00 00 00 00 8A", K::Felica, F::Pn53x},
+      {"FeliCa through PN53x, 424 kbps", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 F0 12 00 00 00 00 89", K::Felica, F::Pn53x},
+      {"FeliCa with its IDm in the ATR", "3B 8C 80 01 04 43 FD 01 2E 4C 8A 1B 3D 5F 70 00 57", K::Felica, F::IdmInAtr},
+      {"Part 3 FeliCa with a wrong TCK", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 00 3B 00 00 00 00 43", K::Other, F::None},
+      {"Part 3 FeliCa without its TCK", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 00 3B 00 00 00 00", K::Other, F::None},
+      {"standard byte 11, another card name", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 11 00 00 00 00 00 00 79", K::Other, F::None},
+      {"another RID: 15 historical bytes of a Type A card", "3B 8F 80 01 80 4F 0C A0 00 00 03 07 11 00 3B 00 00 00 00 43", K::Iso14443A, F::None},
+      {"the IDm-in-ATR head with a wrong TCK", "3B 8C 80 01 04 43 FD 01 2E 4C 8A 1B 3D 5F 70 00 58", K::Other, F::None},
+      {"the IDm-in-ATR head, one byte short", "3B 8B 80 01 04 43 FD 01 2E 4C 8A 1B 3D 5F 00 20", K::Iso14443A, F::None},
+      {"MIFARE Classic 1K", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A", K::Iso14443A, F::None},
+      {"an ISO 15693 tag", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 0B 00 14 00 00 00 00 77", K::Iso15693, F::None},
+      {"an ISO 14443 B storage card", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 07 00 00 00 00 00 00 6F", K::Iso14443B, F::None},
+      {"a contact memory card through Part 3", "3B 8F 80 01 80 4F 0C A0 00 00 03 06 0E 00 00 00 00 00 00 66", K::Contact, F::None},
+      {"ISO 14443-4 A, DESFire", "3B 81 80 01 80 80", K::Iso14443A, F::None},
+      {"ISO 14443-4 A, a phone without historical bytes", "3B 80 80 01 01", K::Iso14443A, F::None},
+      {"ISO 14443-4 A, 10 historical bytes", "3B 8A 80 01 00 31 C1 73 C8 40 00 00 90 00 90", K::Iso14443A, F::None},
+      {"ISO 14443-4 A, 8 historical bytes that are no ATQB", "3B 88 80 01 80 31 80 66 B0 84 0C 01 67", K::Iso14443A, F::None},
+      {"ISO 14443-4 B, ATQB data", "3B 88 80 01 00 00 00 00 33 81 81 00 3A", K::Iso14443B, F::None},
+      {"ISO 14443-4 B, the whole ATQB with 11 at byte 12", "3B 8C 80 01 50 12 34 56 78 00 00 00 11 81 81 71 35", K::Iso14443B, F::None},
+      {"a contact card, T=0", "3B 68 00 00 80 66 A2 06 02 01 32 0E", K::Contact, F::None},
+      {"a contact card holding F0 11 and F0 12", "3B 6A 00 00 F0 11 F0 12 00 03 06 11 00 3B", K::Contact, F::None},
+      {"a contact card, T=1", "3B D3 96 00 81 31 FE 45 01 02 03 4E", K::Contact, F::None},
+      {"a contact card with a wrong TCK", "3B D3 96 00 81 31 FE 45 01 02 03 4F", K::Other, F::None},
+      {"empty", "", K::Other, F::None},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(ClassifyAtr(c.atr), c.kind) << c.name;
-  EXPECT_EQ(DialectCandidates(AtrKind::Pn53xFelica).front(), Dialect::Pn53x);
-  EXPECT_EQ(DialectCandidates(AtrKind::Felica).front(), Dialect::Transparent);
+  for (const Case& c : cases) {
+    const AtrReading reading = ReadAtr(Hex(c.atr));
+    EXPECT_EQ(reading.kind, c.kind) << c.name;
+    EXPECT_EQ(reading.form, c.form) << c.name;
+    EXPECT_EQ(reading.idm.has_value(), c.form == F::IdmInAtr) << c.name;
+  }
+  EXPECT_EQ(ReadAtr(Hex(cases[3].atr)).idm, kIdm);
+  EXPECT_EQ(DialectCandidates(F::Pn53x).front(), Dialect::Pn53x);
+  EXPECT_EQ(DialectCandidates(F::Storage).front(), Dialect::Transparent);
+  EXPECT_EQ(DialectCandidates(F::IdmInAtr).front(), Dialect::FelicaPseudo);
+  EXPECT_TRUE(RandomId({K::Iso14443A, {0x08, 0x12, 0x34, 0x56}}));
+  EXPECT_FALSE(RandomId({K::Iso14443B, {0x08, 0x12, 0x34, 0x56}})) << "a Type B PUPI";
 }
 
 TEST(ReaderDialects, Identification) {

@@ -65,7 +65,8 @@ TEST(ReaderChoice, CardFirstThenContactlessThenFirst) {
   const Bytes felica = fake::FelicaAtr();
   const Bytes pn53x = fake::Pn53xAtr();
   Bytes otherStorage = felica;
-  otherStorage[12] = 0x03;
+  otherStorage[12] = 0x03; // ISO 14443 A
+  otherStorage[19] = 0x50; // its TCK
   const Bytes contact{0x3B, 0x68, 0x00, 0x00, 0x80, 0x66, 0xA2, 0x06};
   struct Case {
     const char* name;

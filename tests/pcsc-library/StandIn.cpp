@@ -17,8 +17,17 @@ STANDIN_EXPORT void standin_remove_card(const char* reader) { fake::RemoveCard(r
 STANDIN_EXPORT void standin_fail_next(int call, uint32_t code) { fake::FailNext(static_cast<fake::Call>(call), code); }
 
 // flags: 1 without a common area, 2 without the FeliCa number's service, 4 the escape channel
-// refused by the driver's settings, 8 the common area is system 0.
+// refused by the driver's settings, 8 the common area is system 0; 16 not FeliCa: an ISO 14443 A
+// card with a 4-byte UID, 32 an ISO 15693 tag with an 8-byte one, both ending in last.
 STANDIN_EXPORT void standin_place_card(const char* reader, int dialect, uint8_t last, int flags) {
+  if (flags & 48) {
+    const bool tag = (flags & 32) != 0;
+    std::vector<uint8_t> uid = tag ? std::vector<uint8_t>{0xE0, 0x04, 0x01, 0x00, 0x12, 0x34, 0x56, last}
+                                   : std::vector<uint8_t>{0x04, 0xA1, 0xB2, last};
+    fake::Card card = fake::OtherCard(tag, uid);
+    card.dialect = static_cast<fake::Dialect>(dialect);
+    return fake::PlaceCard(reader, card);
+  }
   fake::Card card = fake::StandardCard(static_cast<fake::Dialect>(dialect), last);
   if (flags & 1)
     card.commonIdm.clear();

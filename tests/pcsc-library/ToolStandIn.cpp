@@ -1,6 +1,7 @@
 // varnelo-reader built over the stand-in service instead of winscard.dll. Its standard input
 // plays the reader: "reader NAME" plugs one in, "place N" puts the card whose IDm ends in byte N
-// (hexadecimal) on it, "remove" takes the card away.
+// (hexadecimal) on it, "place-a UID" an ISO 14443 A card with that 4-byte UID, "remove" takes the
+// card away.
 #include <iostream>
 #include <string>
 #include <thread>
@@ -24,6 +25,10 @@ void Control() {
     } else if (line.starts_with("place ")) {
       const auto last = static_cast<uint8_t>(std::stoul(line.substr(6), nullptr, 16));
       fake::PlaceCard(reader, fake::StandardCard(fake::Dialect::Transparent, last));
+    } else if (line.starts_with("place-a ")) {
+      const auto uid = static_cast<uint32_t>(std::stoul(line.substr(8), nullptr, 16));
+      fake::PlaceCard(reader, fake::OtherCard(false, {static_cast<uint8_t>(uid >> 24), static_cast<uint8_t>(uid >> 16),
+                                                      static_cast<uint8_t>(uid >> 8), static_cast<uint8_t>(uid)}));
     } else if (line == "remove") {
       fake::RemoveCard(reader);
     }

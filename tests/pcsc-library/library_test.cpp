@@ -535,3 +535,24 @@ TEST_F(PcscLibrary, OtherDialectsThroughTheLibrary) {
     TearDown();
   }
 }
+
+// A card that is not FeliCa is no card: its UID, even one of 8 bytes, never comes back as an IDm,
+// and continuous polling announces nothing until a FeliCa card takes its place.
+TEST_F(PcscLibrary, ACardThatIsNotFelicaIsNoCard) {
+  for (int flags : {16, 32}) { // ISO 14443 A, ISO 15693
+    SetUp();
+    OpenWithCard(kTransparent, flags);
+    for (uint16_t system : {0xFFFF, 0xFE00}) {
+      std::array<uint8_t, 8> idm{};
+      EXPECT_EQ(PollCard(system, idm), 0) << flags << " " << system;
+      EXPECT_EQ(LastError(), Pair(1036, 157)) << flags << " " << system;
+      EXPECT_EQ(idm, (std::array<uint8_t, 8>{})) << flags << " " << system;
+    }
+    StartPolling();
+    EXPECT_TRUE(Messages(1000).empty()) << flags;
+    PlaceCard(kTransparent, 0x70);
+    EXPECT_EQ(Messages(3000, 1), std::vector<std::string>{"find"}) << flags;
+    ASSERT_TRUE(stop());
+    TearDown();
+  }
+}

@@ -240,10 +240,10 @@ TEST_P(TypeInto, EachArrivalOnceWithTheChosenKey) {
     const char* typed; // the IDm it types, or none
   };
   const Step steps[] = {
-      {"place 70", {std::string("found IDm=") + kIdm70}, kIdm70},
+      {"place 70", {std::string("found card=felica IDm=") + kIdm70}, kIdm70},
       {"remove", {"lost"}, nullptr},
-      {"place 70", {std::string("found IDm=") + kIdm70}, kIdm70}, // the same card again
-      {"place 71", {"lost", std::string("found IDm=") + kIdm71}, kIdm71}, // replaced without a gap
+      {"place 70", {std::string("found card=felica IDm=") + kIdm70}, kIdm70}, // the same card again
+      {"place 71", {"lost", std::string("found card=felica IDm=") + kIdm71}, kIdm71}, // replaced without a gap
   };
   for (const Step& step : steps) {
     tool.Send(step.command);
@@ -275,7 +275,7 @@ TEST(TypeIntoOwnConsole, NothingTypedAndSaysWhy) {
   ASSERT_TRUE(tool.started());
   tool.Send("reader Test Reader 00 00");
   tool.Send("place 70");
-  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), std::string("found IDm=") + kIdm70);
+  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), std::string("found card=felica IDm=") + kIdm70);
   // What it typed there would reach the shell once the tool ends.
   EXPECT_NE(tool.Errors().find("this console has the focus"), std::string::npos) << tool.Errors();
   SetForegroundWindow(target.window());
@@ -300,7 +300,7 @@ TEST_P(NoReader, SaidAtOnceThenItsArrival) {
   tool.Send("reader Test Reader 00 00");
   EXPECT_TRUE(said("Reader connected: Test Reader 00 00")) << tool.Errors();
   tool.Send("place 70");
-  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), std::string("found IDm=") + kIdm70);
+  EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), std::string("found card=felica IDm=") + kIdm70);
   EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u) << "Ctrl+C ends it cleanly";
   EXPECT_EQ(tool.Errors().find("wine: "), std::string::npos) << tool.Errors();
 }
@@ -380,13 +380,38 @@ void Play(Tool& tool, const std::vector<CardStep>& steps) {
   }
 }
 
+// FeliCa IDms only; with --any-card other cards' UIDs too, never one made up anew at each touch.
+class TypeAnyCard : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TypeAnyCard, OtherCardsOnlyWhenAsked) {
+  const bool any = GetParam();
+  ASSERT_TRUE(ShareAConsole());
+  Target target;
+  ASSERT_TRUE(target.Ready());
+  Tool tool(any ? L"type --then tab --any-card" : L"type --then tab");
+  ASSERT_TRUE(tool.started());
+  tool.Send("reader Test Reader 00 00");
+  Play(tool, {{"place-a 04A1B2C3", {"found card=iso14443a UID=04A1B2C3"}},
+              {"place-a 08A1B2C3", {"lost", "found card=iso14443a UID=08A1B2C3 random=yes"}},
+              {"place 70", {"lost", std::string("found card=felica IDm=") + kIdm70}}});
+  const std::string expected = (any ? "04A1B2C3<Tab>" : "") + std::string(kIdm70) + "<Tab>";
+  EXPECT_TRUE(PumpUntil(3000, [&] { return target.seen() == expected; })) << target.seen() << "\n" << tool.Errors();
+  // Each card that is not typed is named on standard error, with the reason.
+  EXPECT_NE(tool.Errors().find(any ? "changes at every touch" : "Add --any-card"), std::string::npos) << tool.Errors();
+  EXPECT_EQ(tool.Interrupt(5000).value_or(12345), 0u);
+  EXPECT_EQ(target.seen(), expected) << "nothing typed on the way out";
+}
+
+INSTANTIATE_TEST_SUITE_P(Option, TypeAnyCard, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "AnyCard" : "FelicaOnly"); });
+
 TEST(CardList, EveryLineKeptThroughAStopInTheMiddle) {
   ASSERT_TRUE(ShareAConsole());
   Target target; // for the typing of the first run
   const std::wstring path = Here(L"cards-under-test.csv");
   DeleteFileW(path.c_str());
-  const std::string found70 = std::string("found IDm=") + kIdm70, found71 = std::string("found IDm=") + kIdm71,
-                    found72 = std::string("found IDm=") + kIdm72;
+  const std::string found70 = std::string("found card=felica IDm=") + kIdm70, found71 = std::string("found card=felica IDm=") + kIdm71,
+                    found72 = std::string("found card=felica IDm=") + kIdm72;
   const uint64_t start = UtcNow();
   {
     Tool tool(L"type --then none --csv \"" + path + L"\"");

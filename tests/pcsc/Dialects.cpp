@@ -14,6 +14,8 @@ const Dialect kDialects[] = {
     {"pseudo", Channel::Pseudo, 0x11, 0x003B, true},
     {"storage", Channel::StorageSelect, 0x11, 0x003B, true},
     {"storage-lists", Channel::StorageLists, 0x11, 0x003B, false},
+    {"idm-atr", Channel::Pseudo, 0, 0, false, true},
+    {"inbox", Channel::InboxNfc, 0x11, 0x003B, false},
 };
 
 const std::pair<const char*, Fault> kFaults[] = {
@@ -64,6 +66,8 @@ std::optional<Bytes> CardAnswer(const VirtualCard& card, FaultSpec spec, const B
 }
 
 Bytes GetData(const Dialect& d, const VirtualCard& card, FaultSpec fault, uint8_t p1) {
+  if (card.systems.empty()) return p1 == 0x00 && !card.uid.empty() ? Cat(card.uid, kOk) : kNotSupported;
+  if (d.idmInAtr) return kNotSupported;
   if (p1 == 0x01 && !d.pmmByGetData) return kNotSupported;
   if (p1 > 0x01) return kNotSupported;
   Bytes value = p1 == 0 ? card.systems.front().idm : card.pmm;
@@ -100,10 +104,14 @@ bool FindObject(const Bytes& data, uint16_t wanted, Bytes& value) {
 
 const Bytes kSessionOk{0xC0, 0x03, 0x00, 0x90, 0x00};
 
-std::optional<Bytes> Transparent(const VirtualCard& card, FaultSpec fault, uint8_t p2, const Bytes& data) {
+std::optional<Bytes> Transparent(const Dialect& d, const VirtualCard& card, FaultSpec fault, uint8_t p2, const Bytes& data) {
+  const bool inbox = d.channel == Channel::InboxNfc;
+  if (inbox && p2 == 0x02) return Cat(Bytes{0xC0, 0x03, 0x00, 0x6A, 0x81}, kOk);  // no protocol switch
   if (p2 != 0x01) return Cat(kSessionOk, kOk);  // manage session, switch protocol
-  Bytes frame;
-  if (!FindObject(data, 0x95, frame)) return Cat(Bytes{0xC0, 0x03, 0x01, 0x6A, 0x80}, kOk);
+  Bytes frame, timer;
+  if (!FindObject(data, 0x95, frame) || (inbox && !FindObject(data, 0x5F46, timer)))
+    return Cat(Bytes{0xC0, 0x03, 0x01, 0x6A, 0x80}, kOk);
+  if (inbox && frame.size() > 1 && frame[1] == 0x00) return Cat(Bytes{0xC0, 0x03, 0x01, 0x6A, 0x81}, kOk);
   if (fault.fault == Fault::Vanish && frame.size() > 1 && frame[1] == 0x06) return std::nullopt;
   std::optional<Bytes> answer = CardAnswer(card, fault, frame);
   if (!answer) return Cat(Bytes{0xC0, 0x03, 0x01, 0x64, 0x01}, kOk);
@@ -233,7 +241,8 @@ std::optional<Bytes> Storage(const Dialect& d, const VirtualCard& card, FaultSpe
     const Bytes reply = BlocksOrFlags(*answer);
     return reply.size() == 2 ? Bytes{0x6A, 0x82} : reply;
   }
-  if (d.channel == Channel::StorageLists && ins == 0xB0 && p1 == 0x00 && p2 == 0x00 && data.size() >= 4) {
+  if ((d.channel == Channel::StorageLists || d.channel == Channel::InboxNfc) && ins == 0xB0 && p1 == 0x00 && p2 == 0x00 &&
+      data.size() >= 4) {
     const size_t services = data[0];
     if (data.size() < 2 + 2 * services || data.size() != 2 + 2 * services + 2u * data[1 + 2 * services])
       return Bytes{0x67, 0x00};
@@ -276,12 +285,14 @@ std::string FaultNames() {
   return s + " (truncated, lying-length, wrong-code also with @poll or @read)";
 }
 
-Bytes Atr(const Dialect& d) {
+Bytes Atr(const Dialect& d, const VirtualCard& card) {
+  if (!card.atr.empty()) return card.atr;
   // T0 = 8F: 15 historical bytes, 80 4F 0C A0 00 00 03 06 SS NN NN 00 00 00 00.
   Bytes atr = ParseHex("3B8F8001804F0CA000000306" "00000000000000");
   atr[12] = d.standard;
   atr[13] = static_cast<uint8_t>(d.cardName >> 8);
   atr[14] = static_cast<uint8_t>(d.cardName);
+  if (d.idmInAtr) atr = Cat(Cat(ParseHex("3B8C80010443FD"), card.systems.front().idm), {0x00});
   uint8_t check = 0;
   for (size_t i = 1; i < atr.size(); ++i) check ^= atr[i];
   atr.push_back(check);
@@ -294,7 +305,7 @@ std::optional<Bytes> Respond(const Dialect& d, const VirtualCard& card, FaultSpe
   if (apdu[0] != 0xFF) return kNoClass;
   // Short APDUs only: CLA INS P1 P2 [Lc data] [Le].
   Bytes data;
-  const bool storage = d.channel == Channel::StorageSelect || d.channel == Channel::StorageLists;
+  const bool storage = d.channel == Channel::StorageSelect || d.channel == Channel::StorageLists || d.channel == Channel::InboxNfc;
   if (apdu.size() > 5) {
     const size_t lc = apdu[4];
     if (5 + lc != apdu.size() && 6 + lc != apdu.size()) return Bytes{0x67, 0x00};
@@ -302,9 +313,11 @@ std::optional<Bytes> Respond(const Dialect& d, const VirtualCard& card, FaultSpe
   }
   const uint8_t ins = apdu[1], p1 = apdu[2], p2 = apdu[3];
   if (ins == 0xCA && p2 == 0x00) return GetData(d, card, fault, p1);
+  if (card.systems.empty()) return kNoInstruction;  // not FeliCa: the reader has nothing to send it
   if (d.channel == Channel::Pseudo && (ins == 0x40 || ins == 0x46)) return Pseudo(card, fault, ins, p1, p2, data);
   if (storage && (ins == 0xA4 || ins == 0xB0)) return Storage(d, card, fault, apdu, data);
-  if (ins == 0xC2 && p1 == 0x00 && d.channel == Channel::Transparent) return Transparent(card, fault, p2, data);
+  if (ins == 0xC2 && p1 == 0x00 && (d.channel == Channel::Transparent || d.channel == Channel::InboxNfc))
+    return Transparent(d, card, fault, p2, data);
   if (ins == 0x00 && p1 == 0x00 && p2 == 0x00 && !data.empty()) {
     if (d.channel == Channel::Pn53x) return Pn53x(card, fault, data);
     if (d.channel == Channel::BareFrame) return BareFrame(card, fault, data);

@@ -8,7 +8,9 @@
 
 // Pseudo: FeliCa pseudo-APDUs FF 40 / FF 46; StorageSelect: SELECT FILE by service and READ
 // BINARY; StorageLists: READ BINARY holding the lists. The last two reach system 0 only.
-enum class Channel { Transparent, Pn53x, BareFrame, IdentOnly, Garbage, Escape, Pseudo, StorageSelect, StorageLists };
+// InboxNfc: a transparent session that passes card commands but not polling (timer object
+// required), and READ BINARY holding the lists.
+enum class Channel { Transparent, Pn53x, BareFrame, IdentOnly, Garbage, Escape, Pseudo, StorageSelect, StorageLists, InboxNfc };
 
 struct Dialect {
   std::string name;
@@ -16,6 +18,7 @@ struct Dialect {
   uint8_t standard;      // the storage-card ATR's standard byte
   uint16_t cardName;     // and its card name
   bool pmmByGetData;     // answers FF CA 01 00 00 with the PMm
+  bool idmInAtr = false; // the ATR carries the IDm (3B 8C 80 01 04 43 FD IDm 00 TCK); no GET DATA
 };
 
 // What goes wrong in the card's answers. Truncated, LyingLength and WrongCode spoil every frame,
@@ -35,7 +38,8 @@ std::optional<FaultSpec> FindFault(const std::string& name);
 std::string DialectNames();
 std::string FaultNames();
 
-Bytes Atr(const Dialect& dialect);
+// A card that is not FeliCa brings its own ATR.
+Bytes Atr(const Dialect& dialect, const VirtualCard& card);
 
 // The reader's response APDU (data and status word) to one command APDU, or nothing when the
 // card leaves in the middle of the command (Fault::Vanish on a block read).

@@ -27,6 +27,14 @@ std::vector<VirtualCard> Catalogue() {
       // The number's service is there but holds no block 0: the card answers with status flags.
       {"empty-number", kPmm,
        {{0x0003, ParseHex("012E4C8A1B3D5F73"), {}}, {0xFE00, ParseHex("112E4C8A1B3D5F73"), {{0x33CB, {}}}}}},
+      // Cards that are not FeliCa, with the ATR and identifier their readers give them.
+      {"mifare", {}, {}, ParseHex("3B8F8001804F0CA000000306030001000000006A"), ParseHex("04A1B2C3")},
+      {"iso14443a7", {}, {}, ParseHex("3B8180018080"), ParseHex("04A1B2C3D4E580")},
+      {"iso14443a10", {}, {}, ParseHex("3B8A80010031C173C8400000900090"), ParseHex("04A1B2C3D4E5F6071829")},
+      {"random", {}, {}, ParseHex("3B80800101"), ParseHex("08A1B2C3")},
+      {"iso14443b", {}, {}, ParseHex("3B88800100000000338181003A"), ParseHex("1A2B3C4D")},
+      {"iso15693", {}, {}, ParseHex("3B8F8001804F0CA0000003060B00140000000077"), ParseHex("E004010012345678")},
+      {"contact", {}, {}, ParseHex("3B6800008066A2060201320E"), {}},
   };
 }
 
@@ -94,6 +102,19 @@ std::optional<Bytes> Read(const VirtualCard& card, const Bytes& f) {
   return r;
 }
 
+// Request System Code: 0C IDm, answered by the system of that IDm with all the card's systems.
+std::optional<Bytes> SystemCodes(const VirtualCard& card, const Bytes& f) {
+  bool known = false;
+  for (const CardSystem& s : card.systems) known = known || (f.size() == 10 && s.idm == Bytes(f.begin() + 2, f.end()));
+  if (!known) return std::nullopt;
+  Bytes r = f;
+  r[1] = 0x0D;
+  r.push_back(static_cast<uint8_t>(card.systems.size()));
+  for (const CardSystem& s : card.systems) r.insert(r.end(), {static_cast<uint8_t>(s.code >> 8), static_cast<uint8_t>(s.code)});
+  r[0] = static_cast<uint8_t>(r.size());
+  return r;
+}
+
 }  // namespace
 
 std::optional<VirtualCard> FindCard(const std::string& name) {
@@ -112,6 +133,7 @@ std::optional<Bytes> AnswerFrame(const VirtualCard& card, const Bytes& frame) {
   if (frame.size() < 2 || frame[0] != frame.size()) return std::nullopt;
   if (frame[1] == 0x00) return Poll(card, frame);
   if (frame[1] == 0x06) return Read(card, frame);
+  if (frame[1] == 0x0C) return SystemCodes(card, frame);
   return std::nullopt;
 }
 

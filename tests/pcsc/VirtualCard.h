@@ -17,7 +17,9 @@ struct CardSystem {
 struct VirtualCard {
   std::string name;
   Bytes pmm;
-  std::vector<CardSystem> systems;          // system 0 first: it answers an FF FF poll
+  std::vector<CardSystem> systems;          // system 0 first: it answers an FF FF poll; none: not FeliCa
+  Bytes atr = {};                           // a card that is not FeliCa: its own ATR
+  Bytes uid = {};                           // and its identifier by GET DATA; empty: none (a contact card)
 };
 
 // The card of that name from the fixed catalogue, or nothing.

@@ -174,7 +174,7 @@ bool Events(int port) {
     std::this_thread::sleep_for(Millis(100 + random() % 200));
     Clock::time_point start = Clock::now();
     reader.Do("place standard");
-    arrival[0].push_back(LineAfter(watch, "found IDm=012E4C8A1B3D5F70", start));
+    arrival[0].push_back(LineAfter(watch, "found card=felica IDm=012E4C8A1B3D5F70", start));
     arrival[1].push_back(LineAfter(waiter, "present", start));
     std::this_thread::sleep_for(Millis(100 + random() % 200));
     start = Clock::now();

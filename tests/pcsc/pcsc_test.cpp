@@ -25,6 +25,7 @@ const std::string kPmm = "PMm=03014B024F4993FF";
 const std::string kNumber = "FeliCaNumber=123456789ABCDEF0";
 const std::string kOtherIdm = "IDm=0101020304050607";
 const std::string kOtherNumber = "FeliCaNumber=0011223344556677";
+const std::string kFound = "found card=felica ";
 
 bool IsValueLine(const std::string& line) {
   return line.starts_with("IDm=") || line.starts_with("PMm=") || line.starts_with("FeliCaNumber=");
@@ -49,26 +50,34 @@ struct Outcome {
   std::vector<int> felica, rw;
   bool failure = false;
   bool valuesMayStopEarly = false;  // a failure may come before any of the lines; never a wrong one
+  std::string card = "felica";      // the card= line before them; empty: none (the card was never named)
 };
 
 Outcome Success(std::vector<std::string> lines) { return {std::move(lines), {}, {}, false, false}; }
 Outcome Failure(std::vector<std::string> lines, std::vector<int> felica, std::vector<int> rw) {
-  return {std::move(lines), std::move(felica), std::move(rw), true, false};
+  const std::string card = lines.empty() ? "" : "felica";
+  return {std::move(lines), std::move(felica), std::move(rw), true, false, card};
 }
 Outcome FailureAfterSome(std::vector<std::string> lines, std::vector<int> felica, std::vector<int> rw) {
   return {std::move(lines), std::move(felica), std::move(rw), true, true};
 }
+const Outcome kNoCard{{}, {1036}, {157}, true, false, "none"};
 
 std::string Show(const Finished& f) { return "exit " + std::to_string(f.code) + "\nstdout:\n" + f.out + "stderr:\n" + f.err; }
 
 void ExpectOutcome(const Finished& f, const Outcome& want) {
   ASSERT_FALSE(f.timedOut) << Show(f);
-  std::vector<std::string> got;
-  for (const std::string& line : Lines(f.out))
+  std::vector<std::string> out = Lines(f.out), got;
+  if (!want.card.empty()) {
+    ASSERT_FALSE(out.empty()) << Show(f);
+    EXPECT_EQ(out.front(), "card=" + want.card) << Show(f);
+    out.erase(out.begin());
+  }
+  for (const std::string& line : out)
     if (IsValueLine(line)) got.push_back(line);
   if (!want.failure) {
     EXPECT_EQ(f.code, 0) << Show(f);
-    EXPECT_EQ(Lines(f.out), want.lines) << Show(f);
+    EXPECT_EQ(out, want.lines) << Show(f);
     return;
   }
   EXPECT_NE(f.code, 0) << Show(f);
@@ -81,7 +90,7 @@ void ExpectOutcome(const Finished& f, const Outcome& want) {
   }
   // The values on standard output, nothing after them; exactly the two error lines, each with its
   // own text, on standard error (after the traffic, when it is traced).
-  EXPECT_EQ(Lines(f.out), got) << Show(f);
+  EXPECT_EQ(out, got) << Show(f);
   std::vector<std::string> lines;
   for (const std::string& line : Lines(f.err))
     if (!line.starts_with("> ") && !line.starts_with("< ")) lines.push_back(line);
@@ -158,6 +167,12 @@ const ReadCase kDialectCases[] = {
      Failure({"IDm=012E4C8A1B3D5F74", kPmm}, {1044}, {160})},
     // No PMm by GET DATA and no polling to get it from: the IDm, then no raw channel.
     {"StorageLists", "storage-lists", "standard", "none", kRead, Failure({kIdm}, {1044}, {160})},
+    // The IDm in the ATR (no GET DATA): the pseudo-APDUs, probed first, give the PMm and the number.
+    {"IdmInAtrNumber", "idm-atr", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    // No polling: Request System Code finds the activated system; its number when it is FE 00; no PMm.
+    {"InboxNfcCommonFirst", "inbox", "common-first", "none", kNumberRead,
+     Failure({"IDm=012E4C8A1B3D5F74", kNumber}, {1044}, {160})},
+    {"InboxNfcCommonSecond", "inbox", "standard", "none", kNumberRead, Failure({kIdm}, {1044}, {160})},
 };
 INSTANTIATE_TEST_SUITE_P(Dialects, Read, ::testing::ValuesIn(kDialectCases), [](const auto& i) { return i.param.name; });
 
@@ -217,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(Drivers, ReadEachDriver, ::testing::Values(kOurDriver, 
 
 using Service = ReaderTool;
 
-TEST_F(Service, NoCard) { ExpectOutcome(Tool(kRead), Failure({}, {1036}, {157})); }
+TEST_F(Service, NoCard) { ExpectOutcome(Tool(kRead), kNoCard); }
 
 TEST_F(Service, NoReader) {
   Stack& s = TheStack();
@@ -256,7 +271,7 @@ TEST_F(Service, ReaderChoice) {
   ExpectOutcome(Tool({"read", "--reader", "00 00"}), Success({kIdm, kPmm}));
   first.reset();
   ASSERT_TRUE(WaitCard(ReaderName(0), false, Millis(5000)));
-  ExpectOutcome(Tool({"read", "--reader", "00 00"}), Failure({}, {1036}, {157}));
+  ExpectOutcome(Tool({"read", "--reader", "00 00"}), kNoCard);
 }
 
 TEST_F(Service, ReaderPinnedByEnvironment) {
@@ -290,7 +305,7 @@ TEST_F(Service, UsbReaderPluggedInAfterStart) {
   // The virtual reader links to the new driver within its 50 ms retry: then pcscd has the card.
   const auto listedWithCard = [&] {
     Finished listed = Tool({"list"});
-    for (int i = 0; i < 50 && listed.out.find("card=yes dialect=pn53x-direct reader=" + kPluggedName) == std::string::npos; ++i) {
+    for (int i = 0; i < 50 && listed.out.find("card=felica dialect=pn53x-direct reader=" + kPluggedName) == std::string::npos; ++i) {
       std::this_thread::sleep_for(Millis(20));
       listed = Tool({"list"});
     }
@@ -299,7 +314,7 @@ TEST_F(Service, UsbReaderPluggedInAfterStart) {
   ASSERT_EQ(usb.Plug(), "");
   ASSERT_TRUE(WaitListed(kPluggedName, true, Millis(5000)));
   const Finished listed = listedWithCard();
-  EXPECT_NE(listed.out.find("card=yes dialect=pn53x-direct reader=" + kPluggedName), std::string::npos) << Show(listed);
+  EXPECT_NE(listed.out.find("card=felica dialect=pn53x-direct reader=" + kPluggedName), std::string::npos) << Show(listed);
   ExpectOutcome(Tool({"read", "--reader", kPluggedName}), Success({kIdm, kPmm}));
   ASSERT_EQ(usb.Unplug(), "");
   ExpectOutcome(Tool({"read", "--reader", kPluggedName}), Failure({}, {1028}, {}));
@@ -325,8 +340,8 @@ TEST_P(List, ShowsEachReaderAndTheDialect) {
   auto reader = Place(GetParam().dialect, "standard");
   const Finished f = Tool({"list"});
   EXPECT_EQ(f.code, 0) << Show(f);
-  EXPECT_EQ(Lines(f.out), (std::vector<std::string>{"card=yes dialect=" + GetParam().shown + " reader=" + ReaderName(0),
-                                                     "card=no dialect=unknown reader=" + ReaderName(1)}))
+  EXPECT_EQ(Lines(f.out), (std::vector<std::string>{"card=felica dialect=" + GetParam().shown + " reader=" + ReaderName(0),
+                                                     "card=none dialect=unknown reader=" + ReaderName(1)}))
       << Show(f);
 }
 
@@ -334,7 +349,8 @@ INSTANTIATE_TEST_SUITE_P(Dialects, List,
                          ::testing::Values(ListCase{"transparent", "transparent-session"}, ListCase{"pn53x", "pn53x-direct"},
                                            ListCase{"bare", "pn53x-bare-frame"}, ListCase{"ident", "identification-only" + kEscapeHint},
                                            ListCase{"pseudo", "felica-pseudo-apdu"}, ListCase{"storage", "storage-card"},
-                                           ListCase{"storage-lists", "storage-card-lists"}, ListCase{"escape", "escape-session"}),
+                                           ListCase{"storage-lists", "storage-card-lists"}, ListCase{"escape", "escape-session"},
+                                           ListCase{"idm-atr", "felica-pseudo-apdu"}),
                          [](const auto& i) {
                            std::string name = i.param.dialect;
                            std::replace(name.begin(), name.end(), '-', '_');
@@ -348,14 +364,51 @@ TEST_F(Service, EscapeRefusedIsShownOnTheReadersLine) {
   const Finished f = Tool({"list"});
   EXPECT_EQ(f.code, 0) << Show(f);
   EXPECT_EQ(Lines(f.out),
-            (std::vector<std::string>{"card=yes dialect=identification-only" + kEscapeHint + " reader=" + ReaderName(0),
-                                      "card=no dialect=unknown reader=" + ReaderName(1)}))
+            (std::vector<std::string>{"card=felica dialect=identification-only" + kEscapeHint + " reader=" + ReaderName(0),
+                                      "card=none dialect=unknown reader=" + ReaderName(1)}))
       << Show(f);
   // A reader of another family with the same feature list has a raw channel: nothing to enable.
   reader.reset();
   ASSERT_TRUE(WaitCard(ReaderName(0), false, Millis(5000)));
   auto other = Place("pn53x", "standard", "escape-refused");
-  EXPECT_EQ(Lines(Tool({"list"}).out).front(), "card=yes dialect=pn53x-direct reader=" + ReaderName(0));
+  EXPECT_EQ(Lines(Tool({"list"}).out).front(), "card=felica dialect=pn53x-direct reader=" + ReaderName(0));
+}
+
+// Cards that are not FeliCa: their kind and own identifier, never an IDm; no FeliCa hint on "ident".
+struct OtherCardCase {
+  std::string card, dialect;
+  std::vector<std::string> read;
+};
+
+class OtherCards : public ReaderTool, public ::testing::WithParamInterface<OtherCardCase> {};
+
+TEST_P(OtherCards, ReadAndListSayWhatTheCardIs) {
+  const OtherCardCase& c = GetParam();
+  auto reader = Place(c.dialect, c.card);
+  const Finished f = RunProgram({"/usr/bin/env", "LANG=C", VarneloReaderPath(), "read"}, Millis(20000));
+  EXPECT_EQ(f.code, 1) << Show(f);
+  EXPECT_EQ(Lines(f.out), c.read) << Show(f);
+  EXPECT_NE(f.err.find("is not a FeliCa card"), std::string::npos) << Show(f);
+  EXPECT_EQ(f.err.find("changes every time") != std::string::npos, c.read.back() == "random=yes") << Show(f);
+  const Finished listed = Tool({"list"});
+  EXPECT_EQ(Lines(listed.out).front(), c.read.front() + " dialect=unknown reader=" + ReaderName(0)) << Show(listed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, OtherCards,
+                         ::testing::Values(OtherCardCase{"mifare", "ident", {"card=iso14443a", "UID=04A1B2C3"}},
+                                           OtherCardCase{"iso14443a7", "transparent", {"card=iso14443a", "UID=04A1B2C3D4E580"}},
+                                           OtherCardCase{"iso14443a10", "transparent", {"card=iso14443a", "UID=04A1B2C3D4E5F6071829"}},
+                                           OtherCardCase{"random", "transparent", {"card=iso14443a", "UID=08A1B2C3", "random=yes"}},
+                                           OtherCardCase{"iso14443b", "ident", {"card=iso14443b", "UID=1A2B3C4D"}},
+                                           OtherCardCase{"iso15693", "transparent", {"card=iso15693", "UID=E004010012345678"}},
+                                           OtherCardCase{"contact", "ident", {"card=contact"}}),
+                         [](const auto& i) { return i.param.card; });
+
+// A reader that puts the IDm in the ATR is a FeliCa reader: chosen over one with a MIFARE card.
+TEST_F(Service, IdmInAtrBesideAMifareCard) {
+  auto mifare = Place("transparent", "mifare", "none", 0);
+  auto felica = Place("idm-atr", "standard", "none", 1);
+  ExpectOutcome(Tool({"read", "--felica-number"}), Success({kIdm, kPmm, kNumber}));
 }
 
 // watch: one "found" per arrival, one "lost" per departure, nothing while a card stays.
@@ -374,30 +427,31 @@ struct WatchCase {
 
 const WatchCase kWatchCases[] = {
     {"ArrivalAndRemoval", "transparent",
-     {{"place standard", {"found " + kIdm}}, {"remove", {"lost"}}, {"place other", {"found " + kOtherIdm}}, {"remove", {"lost"}}}},
-    {"Replaced", "pn53x", {{"place standard", {"found " + kIdm}}, {"replace other", {"lost", "found " + kOtherIdm}}, {"remove", {"lost"}}}},
-    {"CardThatStays", "ident", {{"place standard", {"found " + kIdm}}, {"state", {}}, {"remove", {"lost"}}}},
+     {{"place standard", {kFound + kIdm}}, {"remove", {"lost"}}, {"place other", {kFound + kOtherIdm}}, {"remove", {"lost"}}}},
+    {"Replaced", "pn53x", {{"place standard", {kFound + kIdm}}, {"replace other", {"lost", kFound + kOtherIdm}}, {"remove", {"lost"}}}},
+    {"CardThatStays", "ident", {{"place standard", {kFound + kIdm}}, {"state", {}}, {"remove", {"lost"}}}},
     // Without the service the card is out of reach; when it comes back, so does the card.
     {"ServiceRestarted", "transparent",
-     {{"place standard", {"found " + kIdm}}, {"service stop", {"lost"}}, {"service start", {"found " + kIdm}}, {"remove", {"lost"}}}},
+     {{"place standard", {kFound + kIdm}}, {"service stop", {"lost"}}, {"service start", {kFound + kIdm}}, {"remove", {"lost"}}}},
     // The reader reports "no such device" while listed: pcscd marks it unavailable, then takes it back.
     {"ReaderUnavailableAndBack", "transparent",
-     {{"place standard", {"found " + kIdm}}, {"device gone", {"lost"}}, {"device back", {"found " + kIdm}}, {"remove", {"lost"}}}},
+     {{"place standard", {kFound + kIdm}}, {"device gone", {"lost"}}, {"device back", {kFound + kIdm}}, {"remove", {"lost"}}}},
     {"ReaderUnavailableWithoutCard", "transparent",
-     {{"device gone", {}}, {"device back", {}}, {"place standard", {"found " + kIdm}}, {"remove", {"lost"}}}},
+     {{"device gone", {}}, {"device back", {}}, {"place standard", {kFound + kIdm}}, {"remove", {"lost"}}}},
     // Two readers, no choice made: a card on either is found, a FeliCa card first.
     {"CardOnTheSecondReader", "transparent",
-     {{"second place other", {"found " + kOtherIdm}}, {"second remove", {"lost"}}, {"place standard", {"found " + kIdm}},
-      {"second place other", {}}, {"remove", {"lost", "found " + kOtherIdm}}, {"second remove", {"lost"}}},
+     {{"second place other", {kFound + kOtherIdm}}, {"second remove", {"lost"}}, {"place standard", {kFound + kIdm}},
+      {"second place other", {}}, {"remove", {"lost", kFound + kOtherIdm}}, {"second remove", {"lost"}}},
      {}},
     // A USB reader plugged in and pulled out ("usb ...": its virtual reader), watched by name:
     // plug-and-play wakes the watcher, the card on it is found, lost with it, and found again.
     {"UsbReaderPluggedAndPulled", "transparent",
-     {{"usb place standard", {}}, {"plug", {"found " + kIdm}}, {"unplug", {"lost"}}, {"plug", {"found " + kIdm}},
+     {{"usb place standard", {}}, {"plug", {kFound + kIdm}}, {"unplug", {"lost"}}, {"plug", {kFound + kIdm}},
       {"usb remove", {"lost"}}, {"unplug", {}}},
      {"--reader", kPluggedName}},
+    {"OtherCards", "transparent", {{"place iso15693", {"found card=iso15693 UID=E004010012345678"}}, {"remove", {"lost"}}}},
     {"PinnedByEnvironment", "transparent",
-     {{"place standard", {}}, {"second place other", {"found " + kOtherIdm}}, {"remove", {}}, {"second remove", {"lost"}}},
+     {{"place standard", {}}, {"second place other", {kFound + kOtherIdm}}, {"remove", {}}, {"second remove", {"lost"}}},
      {"VARNELO_READER=00 01"}},
 };
 
@@ -484,8 +538,8 @@ TEST_P(Csv, OneLinePerArrival) {
   auto reader = Place("transparent", "none");
   Child watch({"/usr/bin/env", std::string("TZ=") + c.zone, VarneloReaderPath(), "watch", "--csv", path, "--reader", "00 00"});
   const std::vector<std::pair<std::string, std::vector<std::string>>> steps = {
-      {"place standard", {"found " + kIdm}}, {"replace other", {"lost", "found " + kOtherIdm}},
-      {"remove", {"lost"}}, {"place standard", {"found " + kIdm}}};
+      {"place standard", {kFound + kIdm}}, {"replace other", {"lost", kFound + kOtherIdm}},
+      {"remove", {"lost"}}, {"place standard", {kFound + kIdm}}};
   size_t lines = 0;
   for (const auto& [command, expected] : steps) {
     ASSERT_EQ(reader->Do(command).substr(0, 2), "ok") << command;

@@ -8,8 +8,10 @@
 //              removing a card are reported to the driver at once, and the control channel works.
 //   vpcd:      Debian's vpcd. Connected only while a card is on the reader: the card arrives on
 //              connect and leaves on disconnect; no control channel.
-//   --dialect  transparent (default), pn53x, bare, ident, garbage, escape: see Dialects.cpp
-//   --card     standard (default), other, no-common, no-number, empty-number, or none: see VirtualCard.cpp
+//   --dialect  transparent (default), pn53x, bare, ident, garbage, escape, pseudo, storage,
+//              storage-lists, idm-atr, inbox: see Dialects.cpp
+//   --card     standard (default), other, no-common, no-number, empty-number, common-first, the
+//              cards that are not FeliCa (mifare, iso14443a7, ...), or none: see VirtualCard.cpp
 //   --fault    none (default), truncated, lying-length, wrong-code (each also as NAME@poll or
 //              NAME@read: only those replies), other-idm, mute, vanish (block reads only), short-id,
 //              escape-refused
@@ -126,7 +128,7 @@ Bytes Answer(Reader& r, const Bytes& q) {
   }
   if (!r.card) return {1};
   if (q[0] == 'A') {
-    Bytes atr = Atr(*r.dialect);
+    Bytes atr = Atr(*r.dialect, *r.card);
     atr.insert(atr.begin(), 0);
     return atr;
   }
@@ -158,7 +160,7 @@ void Serve(Reader& r) {
     return;
   }
   if (payload.size() == 1) {
-    if (payload[0] == 4 && !Send(r.socket, Atr(*r.dialect))) Disconnect(r);
+    if (payload[0] == 4 && r.card && !Send(r.socket, Atr(*r.dialect, *r.card))) Disconnect(r);
     return;
   }
   Logged(r, Hex(payload));
