@@ -113,7 +113,7 @@ void Send(Poller& poller, UINT message) {
 
 void RunPoller(Poller& poller) {
   WatchEvents events;
-  events.found = [&poller](const CardId&) { Send(poller, poller.findMessage); };
+  events.found = [&poller](const CardId&, const std::optional<FelicaNumber>&) { Send(poller, poller.findMessage); };
   events.lost = [&poller] { Send(poller, poller.lossMessage); };
   Watch(Pcsc(), poller.options, poller.stopper, events);
 }

@@ -11,6 +11,7 @@
 namespace pcsc {
 
 using Idm = std::array<uint8_t, 8>;
+using FelicaNumber = std::array<uint8_t, 8>;
 using Pmm = std::array<uint8_t, 8>;
 
 struct PollingReply {

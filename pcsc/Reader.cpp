@@ -1,5 +1,6 @@
 #include "Reader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -419,6 +420,23 @@ Fault Session::ReadBlocks(const Idm& idm, std::span<const uint8_t> services, std
   request.maxBlocks = CountBlockElements(blocks);
   const Codec& codec = CodecFor(dialect);
   return codec.read(codec, *this, request, reply);
+}
+
+Fault ReadFelicaNumber(Session& session, FelicaNumber& number, Operation& failed) {
+  PollingReply common;
+  failed = Operation::RawPolling;
+  if (Fault fault = session.Poll(0xFE00, common); fault != Fault::None)
+    return fault;
+  static constexpr uint8_t kService[] = {0xCB, 0x33};
+  static constexpr uint8_t kBlock[] = {0x80, 0x00};
+  ReadReply block;
+  failed = Operation::BlockRead;
+  if (Fault fault = session.ReadBlocks(common.idm, kService, kBlock, block); fault != Fault::None)
+    return fault;
+  if (block.blocks.size() < number.size())
+    return Fault::Malformed;
+  std::copy_n(block.blocks.begin(), number.size(), number.begin());
+  return Fault::None;
 }
 
 } // namespace pcsc

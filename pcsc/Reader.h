@@ -105,4 +105,8 @@ private:
   bool escapeDisabled_ = false;
 };
 
+// The card's FeliCa number: the first 8 bytes of block 0 of service 33CB in its common area
+// (system FE 00). failed: the step that failed, for its error pair.
+Fault ReadFelicaNumber(Session& session, FelicaNumber& number, Operation& failed);
+
 } // namespace pcsc

@@ -41,12 +41,12 @@ constexpr uint32_t kStateBits = kStateEmpty | kStatePresent | kStateUnavailable 
 class Tracker {
 public:
   Tracker(const WatchEvents& events) : events_(events) {}
-  void Arrived(const CardId& card) {
+  void Arrived(const CardId& card, const std::optional<FelicaNumber>& number) {
     if (announced_ && *announced_ == card)
       return;
     Left();
     announced_ = card;
-    events_.found(card);
+    events_.found(card, number);
   }
   void Left() {
     if (!announced_)
@@ -71,23 +71,34 @@ private:
 
 bool CardPresent(uint32_t state) { return (state & kStatePresent) && !(state & kStateMute); }
 
+struct Arrival {
+  CardId card;
+  std::optional<FelicaNumber> number;
+};
+
 // The card on the reader, or nothing when it is not there any more (or unreadable, or not
 // FeliCa unless any card is wanted).
-std::optional<CardId> ReadCard(const Table& table, Context context, const std::string& reader,
-                               std::span<const uint8_t> atr, const WatchOptions& options) {
+std::optional<Arrival> ReadCard(const Table& table, Context context, const std::string& reader,
+                                std::span<const uint8_t> atr, const WatchOptions& options) {
   Session session(table, context, reader, atr);
   if (session.Connect() != Fault::None)
     return std::nullopt;
+  Arrival arrival;
   if (options.systemCode == 0xFFFF) {
-    CardId card;
-    if (session.Identify(card) == Fault::None && (card.kind == CardKind::Felica || options.anyCard))
-      return card;
-    return std::nullopt;
+    if (session.Identify(arrival.card) != Fault::None || (arrival.card.kind != CardKind::Felica && !options.anyCard))
+      return std::nullopt;
+  } else {
+    PollingReply reply;
+    if (session.Poll(options.systemCode, reply) != Fault::None)
+      return std::nullopt;
+    arrival.card = CardId{CardKind::Felica, std::vector<uint8_t>(reply.idm.begin(), reply.idm.end())};
   }
-  PollingReply reply;
-  if (session.Poll(options.systemCode, reply) == Fault::None)
-    return CardId{CardKind::Felica, std::vector<uint8_t>(reply.idm.begin(), reply.idm.end())};
-  return std::nullopt;
+  FelicaNumber number;
+  Operation failed;
+  if (options.felicaNumber && arrival.card.kind == CardKind::Felica &&
+      ReadFelicaNumber(session, number, failed) == Fault::None)
+    arrival.number = number;
+  return arrival;
 }
 
 // One context's life: until stopped (true) or the service goes away (false).
@@ -183,9 +194,9 @@ bool WatchWithContext(const Table& table, Context context, const WatchOptions& o
           // Another card event since the last look: whatever was there left, even if it is back.
           if (known != kStateUnaware && (now & kCounterMask) != (known & kCounterMask))
             tracker.Left();
-          auto card = CardPresent(now) ? ReadCard(table, context, reader, state.atr, options) : std::nullopt;
-          if (card)
-            tracker.Arrived(*card);
+          auto arrival = CardPresent(now) ? ReadCard(table, context, reader, state.atr, options) : std::nullopt;
+          if (arrival)
+            tracker.Arrived(arrival->card, arrival->number);
           else
             tracker.Left();
         }

@@ -5,9 +5,11 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "Cards.h"
+#include "Felica.h"
 #include "Pcsc.h"
 
 namespace pcsc {
@@ -42,10 +44,12 @@ struct WatchOptions {
   std::string pin;            // part of the reader's name, or "" for the usual choice
   uint16_t systemCode = 0xFFFF;
   bool anyCard = false;       // report cards that are not FeliCa too; else they are no card
+  bool felicaNumber = false;  // read each FeliCa card's number for found
 };
 
 struct WatchEvents {
-  std::function<void(const CardId&)> found;
+  // number: the card's FeliCa number, where asked for and the card has one.
+  std::function<void(const CardId&, const std::optional<FelicaNumber>& number)> found;
   std::function<void()> lost;
   // Optional: the reader watched, or "" when there is none (no reader, or no service to list
   // one); once the first look has told, then whenever there comes to be one or none.

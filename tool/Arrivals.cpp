@@ -25,7 +25,16 @@ bool Arrivals::Start() {
   return true;
 }
 
-bool Arrivals::Type(const CardId& card) {
+std::optional<std::string> FormedId(const CardId& card, const std::optional<FelicaNumber>& number,
+                                    const IdForm& form) {
+  if (form.source == IdForm::Source::FelicaNumber)
+    return number ? std::optional(FormatId(*number, form)) : std::nullopt;
+  Idm idm{};
+  std::copy_n(card.id.begin(), std::min(card.id.size(), idm.size()), idm.begin());
+  return FormatId(idm, form);
+}
+
+bool Arrivals::Type(const CardId& card, const std::optional<FelicaNumber>& number) {
   if (card.kind != CardKind::Felica && !options_.anyCard) {
     console::Tell(kNotTypedNotFelica);
     return false;
@@ -34,8 +43,15 @@ bool Arrivals::Type(const CardId& card) {
     console::Tell(card.id.empty() ? kNotTypedNoId : kNotTypedRandom);
     return false;
   }
+  // Another card's UID has no form of its own: it is typed as the reader gives it.
+  const std::optional<std::string> text =
+      card.kind == CardKind::Felica ? FormedId(card, number, options_.form) : HexText(card.id);
+  if (!text) {
+    console::Tell(kNotTypedNoNumber);
+    return false;
+  }
   unsigned error = 0;
-  switch (TypeText(HexText(card.id), options_.then, error)) {
+  switch (TypeText(*text, options_.then, error)) {
   case Typed::Done:
     return true;
   case Typed::Refused:
@@ -51,10 +67,10 @@ bool Arrivals::Type(const CardId& card) {
   return false;
 }
 
-void Arrivals::Arrived(const CardId& card) {
+void Arrivals::Arrived(const CardId& card, const std::optional<FelicaNumber>& number) {
   const bool felica = card.kind == CardKind::Felica;
   // The other program first: the person waits for the IDm there.
-  const bool typed = options_.type && Type(card);
+  const bool typed = options_.type && Type(card, number);
   // The list holds IDms only: another card's number is never one.
   if (felica && !options_.csv.empty()) {
     Idm idm;

@@ -77,6 +77,13 @@ constexpr Row kOptionRows[] = {
       "type で、ほかのカードの UID も入力します (かざすたびに変わるものは除きます)。付けなければ FeliCa カードの "
       "IDm だけです"}},
 #endif
+    {"read watch type", {"--format WORDS", "--format 語"},
+     {"also ID= (type: types it) in another form, words joined by commas: lower, decimal, reversed (byte "
+      "order), felica-number (the FeliCa card number instead of the IDm), separator=TEXT, prefix=TEXT, "
+      "suffix=TEXT; e.g. decimal,reversed",
+      "ID= として別の形でも表示します (type ではその形で入力します)。語をコンマでつなぎます: lower (小文字)、"
+      "decimal (10 進数)、reversed (バイトを逆順に)、felica-number (IDm の代わりに FeliCa カード番号)、"
+      "separator=文字 (バイトの区切り)、prefix=文字、suffix=文字。例: decimal,reversed"}},
     {"", {"--reader PART", "--reader 名前の一部"},
      {"the reader whose name contains PART; without it the one named by the environment variable "
       "VARNELO_READER, else one with a FeliCa card, then one with another contactless card, then the first",

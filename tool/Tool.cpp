@@ -53,6 +53,12 @@ constexpr Text kWatchOptionsOnly{"varnelo-reader: --csv and --beep go with watch
                                  "varnelo-reader: --csv と --beep は watch と type と一緒にだけ使えます。"};
 constexpr Text kAnyCardOnlyType{"varnelo-reader: --any-card goes with type only.",
                                 "varnelo-reader: --any-card は type と一緒にだけ使えます。"};
+constexpr Text kFormatNeedsWords{
+    "varnelo-reader: --format takes words such as decimal,reversed (see --help); not understood: ",
+    "varnelo-reader: --format には decimal,reversed のような語を指定してください (--help を参照)。"
+    "分からない語: "};
+constexpr Text kFormatOnlyReading{"varnelo-reader: --format goes with read, watch and type only.",
+                                  "varnelo-reader: --format は read、watch、type と一緒にだけ使えます。"};
 constexpr Text kThenOnlyType{"varnelo-reader: --then goes with type only.",
                              "varnelo-reader: --then は type と一緒にだけ使えます。"};
 constexpr Text kWaiting{"Waiting for a card; press Ctrl+C to stop.",
@@ -141,6 +147,7 @@ struct Options {
   std::string command;
   std::string pin;
   bool felicaNumber = false;
+  bool formGiven = false;
   bool doubleClicked = false;
   ArrivalOptions arrivals;
 };
@@ -182,6 +189,13 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
       if (i + 1 >= argc)
         return Say(kCsvNeedsFile);
       options.arrivals.csv = argv[++i];
+    } else if (argument == "--format") {
+      std::string bad;
+      const auto form = i + 1 < argc ? ParseIdForm(argv[++i], bad) : std::nullopt;
+      if (!form)
+        return Say(kFormatNeedsWords) + bad;
+      options.arrivals.form = *form;
+      options.formGiven = true;
     } else if (argument == "--any-card") {
       options.arrivals.anyCard = true;
     } else if (argument == "--beep") {
@@ -213,6 +227,11 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
     return Say(kThenOnlyType);
   if (options.arrivals.anyCard && options.command != "type")
     return Say(kAnyCardOnlyType);
+  if (options.formGiven && options.command != "read" && !watching)
+    return Say(kFormatOnlyReading);
+  // The form's number is read as --felica-number reads it.
+  if (options.command == "read" && options.arrivals.form.source == IdForm::Source::FelicaNumber)
+    options.felicaNumber = true;
   options.arrivals.type = options.command == "type";
   return {};
 }
@@ -307,6 +326,8 @@ int Read(const Table& table, const Options& options) {
   }
   Idm idm;
   std::copy_n(card.id.begin(), idm.size(), idm.begin());
+  if (options.formGiven && options.arrivals.form.source == IdForm::Source::Idm)
+    Line("ID=" + FormatId(idm, options.arrivals.form));
   Pmm pmm;
   Fault pmmFault = session.ReadPmm(pmm);
   if (pmmFault == Fault::Refused) {
@@ -327,15 +348,13 @@ int Read(const Table& table, const Options& options) {
   if (!options.felicaNumber)
     return kExitOk;
 
-  PollingReply common;
-  if (fault = session.Poll(0xFE00, common); fault != Fault::None)
-    return Fail(Operation::RawPolling, fault);
-  static constexpr uint8_t kService[] = {0xCB, 0x33};
-  static constexpr uint8_t kBlock[] = {0x80, 0x00};
-  ReadReply block;
-  if (fault = session.ReadBlocks(common.idm, kService, kBlock, block); fault != Fault::None)
-    return Fail(Operation::BlockRead, fault);
-  Line("FeliCaNumber=" + Hex(std::span<const uint8_t>(block.blocks).first(8)));
+  FelicaNumber number;
+  Operation failed;
+  if (fault = ReadFelicaNumber(session, number, failed); fault != Fault::None)
+    return Fail(failed, fault);
+  Line("FeliCaNumber=" + Hex(number));
+  if (options.formGiven && options.arrivals.form.source == IdForm::Source::FelicaNumber)
+    Line("ID=" + FormatId(number, options.arrivals.form));
   return pmmFault == Fault::None ? kExitOk : Fail(Operation::Polling, pmmFault);
 }
 
@@ -357,13 +376,17 @@ int WatchCards(const Table& table, const Options& options) {
   WatchOptions watch;
   watch.pin = options.pin;
   watch.anyCard = true;
+  watch.felicaNumber = options.arrivals.form.source == IdForm::Source::FelicaNumber;
   WatchEvents events;
   // Reported once typed and listed: a line on the console means the card is in the file.
-  events.found = [&arrivals](const CardId& card) {
-    arrivals.Arrived(card);
+  events.found = [&arrivals, &options](const CardId& card, const std::optional<FelicaNumber>& number) {
+    arrivals.Arrived(card, number);
     std::string line = "found";
     for (const std::string& field : CardFields(card))
       line += " " + field;
+    if (options.formGiven && card.kind == CardKind::Felica)
+      if (const auto id = FormedId(card, number, options.arrivals.form))
+        line += " ID=" + *id;
     Line(line);
     if (RandomId(card))
       console::Tell(kRandomUid);

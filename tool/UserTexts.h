@@ -45,6 +45,9 @@ inline constexpr console::Text kNotTypedNotFelica{
 inline constexpr console::Text kNotTypedRandom{
     "Nothing was typed: this card's UID changes at every touch.",
     "入力しませんでした。このカードの UID はかざすたびに変わります。"};
+inline constexpr console::Text kNotTypedNoNumber{
+    "Nothing was typed: the card has no FeliCa number (no common area, or it could not be read).",
+    "入力しませんでした。このカードには FeliCa カード番号がありません (共通領域がないか、読めませんでした)。"};
 inline constexpr console::Text kNotTypedNoId{
     "Nothing was typed: the card gives no identifier.",
     "入力しませんでした。このカードは番号を返しません。"};

@@ -29,7 +29,7 @@ protected:
 
   void Start() {
     WatchEvents events;
-    events.found = [this](const CardId& card) { Record("found " + std::to_string(card.id.at(7))); };
+    events.found = [this](const CardId& card, const std::optional<FelicaNumber>&) { Record("found " + std::to_string(card.id.at(7))); };
     events.lost = [this] { Record("lost"); };
     running_ = std::async(std::launch::async, [this, events] { Watch(fake::Table(), {}, stopper_, events); });
   }

@@ -308,6 +308,41 @@ TEST_P(NoReader, SaidAtOnceThenItsArrival) {
 INSTANTIATE_TEST_SUITE_P(Commands, NoReader, ::testing::Values("watch", "type"),
                          [](const auto& info) { return std::string(info.param); });
 
+// The form asked for, the FeliCa number read anew for each card; without one nothing is typed.
+TEST(TypeForm, EachCardInTheFormAskedFor) {
+  ASSERT_TRUE(ShareAConsole());
+  struct Case {
+    const wchar_t* form;
+    const char* place;
+    std::string found; // the watch line's form, after the IDm
+    std::string typed;
+  };
+  const Case cases[] = {
+      {L"decimal,reversed", "place 70", " ID=8097257843529100801", "8097257843529100801"},
+      {L"lower,separator=:", "place 71", " ID=01:2e:4c:8a:1b:3d:5f:71", "01:2e:4c:8a:1b:3d:5f:71"},
+      {L"felica-number,prefix=N", "place 70", " ID=N123456789ABCDEF0", "N123456789ABCDEF0"},
+      {L"felica-number", "place-plain 70", "", ""},
+  };
+  for (const Case& c : cases) {
+    Target target;
+    ASSERT_TRUE(target.Ready());
+    Tool tool(L"type --reader \"00 00\" --then none --format " + std::wstring(c.form));
+    ASSERT_TRUE(tool.started());
+    tool.Send("reader Test Reader 00 00");
+    tool.Send(c.place);
+    const std::string idm = std::string(c.place).ends_with("71") ? kIdm71 : kIdm70;
+    EXPECT_EQ(tool.Next(5000).value_or("(nothing)"), "found card=felica IDm=" + idm + c.found);
+    if (c.typed.empty())
+      EXPECT_TRUE(PumpUntil(3000, [&] { return tool.Errors().find("no FeliCa number") != std::string::npos; }))
+          << tool.Errors();
+    else
+      EXPECT_TRUE(PumpUntil(3000, [&] { return target.seen() == c.typed; })) << target.seen() << "\n" << tool.Errors();
+    PumpUntil(300, [] { return false; });
+    EXPECT_EQ(target.seen(), c.typed) << c.place;
+    EXPECT_EQ(tool.Errors().find("wine: "), std::string::npos) << tool.Errors();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Then, TypeInto,
                          ::testing::Values(Then{"enter", "<Enter>", L"\r\n"}, Then{"tab", "<Tab>", L"\t"},
                                            Then{"none", "", L""}),

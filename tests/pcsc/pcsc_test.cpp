@@ -173,6 +173,11 @@ const ReadCase kDialectCases[] = {
     {"InboxNfcCommonFirst", "inbox", "common-first", "none", kNumberRead,
      Failure({"IDm=012E4C8A1B3D5F74", kNumber}, {1044}, {160})},
     {"InboxNfcCommonSecond", "inbox", "standard", "none", kNumberRead, Failure({kIdm}, {1044}, {160})},
+    // --format: the ID beside the IDm, or the number read as --felica-number reads it.
+    {"FormReversedDecimal", "pseudo", "standard", "none", {"read", "--format", "Decimal,reversed"},
+     Success({kIdm, "ID=8097257843529100801", kPmm})},
+    {"FormNumber", "escape", "standard", "none", {"read", "--format", "felica-number,lower,separator=-,prefix=N"},
+     Success({kIdm, kPmm, kNumber, "ID=N12-34-56-78-9a-bc-de-f0"})},
 };
 INSTANTIATE_TEST_SUITE_P(Dialects, Read, ::testing::ValuesIn(kDialectCases), [](const auto& i) { return i.param.name; });
 
