@@ -17,7 +17,8 @@ STANDIN_EXPORT void standin_remove_card(const char* reader) { fake::RemoveCard(r
 STANDIN_EXPORT void standin_fail_next(int call, uint32_t code) { fake::FailNext(static_cast<fake::Call>(call), code); }
 
 // flags: 1 without a common area, 2 without the FeliCa number's service, 4 the escape channel
-// refused by the driver's settings, 8 the common area is system 0.
+// refused by the driver's settings, 8 the common area is system 0, 16 the number's read answered
+// with a block more than its count.
 STANDIN_EXPORT void standin_place_card(const char* reader, int dialect, uint8_t last, int flags) {
   fake::Card card = fake::StandardCard(static_cast<fake::Dialect>(dialect), last);
   if (flags & 1)
@@ -27,6 +28,8 @@ STANDIN_EXPORT void standin_place_card(const char* reader, int dialect, uint8_t 
   card.escapeRefused = (flags & 4) != 0;
   if (flags & 8)
     card.commonIdm = card.idm;
+  if (flags & 16)
+    card.numberBlock.insert(card.numberBlock.end(), card.numberBlock.begin(), card.numberBlock.end());
   fake::PlaceCard(reader, card);
 }
 

@@ -28,7 +28,7 @@ constexpr int kConnect = 5;
 constexpr int kTransmit = 8;
 constexpr int kConnectDirect = 9;
 constexpr int kTransparent = 0, kPn53x = 1, kIdentificationOnly = 3, kEscape = 5, kPseudo = 6, kStorageLists = 7;
-constexpr int kEscapeRefused = 4, kCommonFirst = 8;
+constexpr int kEscapeRefused = 4, kCommonFirst = 8, kBlockAfterCount = 16;
 constexpr uint32_t kSharingViolation = 0x8010000B, kRemovedCard = 0x80100069;
 
 struct Library {
@@ -348,6 +348,21 @@ TEST_F(PcscLibrary, BlockReadGivesTheNumberWithinTheRoom) {
             (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}));
   EXPECT_EQ(std::vector<uint8_t>(data.begin() + 16, data.end()), std::vector<uint8_t>(16, 0xAA))
       << "nothing written past the blocks read";
+}
+
+// The reply holds a block more than its count says: refused, whatever the parser let through.
+TEST_F(PcscLibrary, BlockReadWritesNothingPastTheRoomWhateverTheReplySays) {
+  OpenWithCard(kPn53x, kBlockAfterCount);
+  std::array<uint8_t, 8> idm{};
+  ASSERT_EQ(PollCard(0xFE00, idm), 1);
+  const uint8_t services[2] = {0xCB, 0x33}, blocks[2] = {0x80, 0x00};
+  BlockReadParameters parameters{idm.data(), 1, services, 1, blocks};
+  uint8_t flag1 = 0, flag2 = 0, count = 1;
+  std::vector<uint8_t> data(32, 0xAA); // room for one block, then bytes that are not the caller's
+  BlockReadOutputs outputs{&flag1, &flag2, &count, data.data()};
+  EXPECT_FALSE(read(&parameters, &outputs));
+  EXPECT_EQ(LastError(), Pair(1042, 150));
+  EXPECT_EQ(std::vector<uint8_t>(data.begin() + 16, data.end()), std::vector<uint8_t>(16, 0xAA));
 }
 
 TEST_F(PcscLibrary, BlockReadArgumentChecksAndFailures) {
