@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,38 @@ std::wstring BesideTheProgram(const wchar_t* relative) {
   std::wstring text(path, length);
   return text.substr(0, text.find_last_of(L'\\') + 1) + relative;
 }
+
+// Ends the process with a failure when the call it guards has not returned in time: a call that
+// deadlocked on this thread can be waited for no other way.
+class Watchdog {
+public:
+  Watchdog(const char* call, DWORD ms) : call_(call), ms_(ms), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    thread_ = CreateThread(nullptr, 0, &Watch, this, 0, nullptr);
+  }
+  ~Watchdog() {
+    SetEvent(done_);
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    CloseHandle(done_);
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+  static DWORD WINAPI Watch(void* argument) {
+    const auto* self = static_cast<const Watchdog*>(argument);
+    if (WaitForSingleObject(self->done_, self->ms_) == WAIT_OBJECT_0)
+      return 0;
+    ADD_FAILURE() << self->call_ << " has not returned after " << self->ms_ << " ms";
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 1);
+    return 1;
+  }
+  const char* call_;
+  DWORD ms_;
+  HANDLE done_;
+  HANDLE thread_;
+};
 
 class PcscLibrary : public ::testing::Test {
 protected:
@@ -156,6 +189,14 @@ protected:
     const uint8_t system[2] = {0xFF, 0xFF};
     PollingParameters polling{system, 0};
     ASSERT_TRUE(start(&polling));
+  }
+
+  // Whether a message sent by another thread waits for this one, which meanwhile takes none.
+  static bool SentMessageWaiting(DWORD ms) {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10))
+      if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)
+        return true;
+    return false;
   }
 
   static LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -466,6 +507,30 @@ TEST_F(PcscLibrary, ClosingAndDisposingStopPolling) {
     RemoveCard();
     EXPECT_TRUE(Messages(600).empty()) << (dispose_ ? "after dispose" : "after close");
     EXPECT_FALSE(stop());
+    TearDown();
+  }
+}
+
+// The polling thread is inside its send of the card-found message when the window's thread closes
+// or disposes: the close takes the message, and the handler's polling, as the program's, is served.
+TEST_F(PcscLibrary, ClosingOrDisposingMidSendServesTheFoundHandler) {
+  for (bool disposing : {false, true}) {
+    SetUp();
+    OpenWithCard();
+    pollInHandler_ = poll;
+    polledInHandler_ = -1;
+    StartPolling();
+    ASSERT_TRUE(SentMessageWaiting(3000)) << "the polling thread waits inside its send";
+    const char* call = disposing ? "dispose_library" : "close_reader_writer";
+    const DWORD start = GetTickCount();
+    {
+      Watchdog watchdog(call, 10000);
+      EXPECT_TRUE(disposing ? dispose() : close()) << call;
+    }
+    EXPECT_LT(GetTickCount() - start, 1500u) << call;
+    pollInHandler_ = nullptr;
+    EXPECT_EQ(polledInHandler_, 1) << call << ": the polling inside the find handler reads the card";
+    EXPECT_EQ(Messages(300), std::vector<std::string>{"find"}) << call;
     TearDown();
   }
 }
