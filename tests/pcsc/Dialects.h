@@ -16,6 +16,7 @@ struct Dialect {
   uint8_t standard;      // the storage-card ATR's standard byte
   uint16_t cardName;     // and its card name
   bool pmmByGetData;     // answers FF CA 01 00 00 with the PMm
+  uint8_t escapeOnly = 0;  // the one instruction byte its escape commands take; 0: C2 and 50 both
 };
 
 // What goes wrong in the card's answers. Truncated, LyingLength and WrongCode spoil every frame,

@@ -8,7 +8,7 @@
 //              removing a card are reported to the driver at once, and the control channel works.
 //   vpcd:      Debian's vpcd. Connected only while a card is on the reader: the card arrives on
 //              connect and leaves on disconnect; no control channel.
-//   --dialect  transparent (default), pn53x, bare, ident, garbage, escape: see Dialects.cpp
+//   --dialect  transparent (default), pn53x, bare, ident, garbage, escape, escape-c2, escape-50: see Dialects.cpp
 //   --card     standard (default), other, no-common, no-number, empty-number, or none: see VirtualCard.cpp
 //   --fault    none (default), truncated, lying-length, wrong-code (each also as NAME@poll or
 //              NAME@read: only those replies), other-idm, mute, vanish (block reads only), short-id,
