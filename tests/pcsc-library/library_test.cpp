@@ -63,7 +63,7 @@ public:
   }
   ~Watchdog() {
     SetEvent(done_);
-    WaitForSingleObject(thread_, INFINITE);
+    WaitForSingleObject(thread_, 5000);
     CloseHandle(thread_);
     CloseHandle(done_);
   }
