@@ -54,37 +54,19 @@ std::wstring BesideTheProgram(const wchar_t* relative) {
   return text.substr(0, text.find_last_of(L'\\') + 1) + relative;
 }
 
-// Ends the process with a failure when the call it guards has not returned in time: a call that
-// deadlocked on this thread can be waited for no other way.
-class Watchdog {
-public:
-  Watchdog(const char* call, DWORD ms) : call_(call), ms_(ms), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    thread_ = CreateThread(nullptr, 0, &Watch, this, 0, nullptr);
-  }
-  ~Watchdog() {
-    SetEvent(done_);
-    WaitForSingleObject(thread_, 5000);
-    CloseHandle(thread_);
-    CloseHandle(done_);
-  }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-  static DWORD WINAPI Watch(void* argument) {
-    const auto* self = static_cast<const Watchdog*>(argument);
-    if (WaitForSingleObject(self->done_, self->ms_) == WAIT_OBJECT_0)
-      return 0;
-    ADD_FAILURE() << self->call_ << " has not returned after " << self->ms_ << " ms";
-    std::fflush(stdout);
-    TerminateProcess(GetCurrentProcess(), 1);
-    return 1;
-  }
-  const char* call_;
-  DWORD ms_;
-  HANDLE done_;
-  HANDLE thread_;
+// A call that deadlocked on this thread can be waited for no other way: a timer ends the process
+// with a failure when the call named has not returned in time.
+struct Deadline {
+  const char* call;
+  DWORD ms;
 };
+
+VOID CALLBACK Overdue(void* argument, BOOLEAN) {
+  const auto* deadline = static_cast<const Deadline*>(argument);
+  ADD_FAILURE() << deadline->call << " has not returned after " << deadline->ms << " ms";
+  std::fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), 1);
+}
 
 class PcscLibrary : public ::testing::Test {
 protected:
@@ -522,11 +504,12 @@ TEST_F(PcscLibrary, ClosingOrDisposingMidSendServesTheFoundHandler) {
     StartPolling();
     ASSERT_TRUE(SentMessageWaiting(3000)) << "the polling thread waits inside its send";
     const char* call = disposing ? "dispose_library" : "close_reader_writer";
+    Deadline deadline{call, 10000};
+    HANDLE timer = nullptr;
+    ASSERT_TRUE(CreateTimerQueueTimer(&timer, nullptr, Overdue, &deadline, deadline.ms, 0, WT_EXECUTEONLYONCE));
     const DWORD start = GetTickCount();
-    {
-      Watchdog watchdog(call, 10000);
-      EXPECT_TRUE(disposing ? dispose() : close()) << call;
-    }
+    EXPECT_TRUE(disposing ? dispose() : close()) << call;
+    DeleteTimerQueueTimer(nullptr, timer, nullptr);
     EXPECT_LT(GetTickCount() - start, 1500u) << call;
     pollInHandler_ = nullptr;
     EXPECT_EQ(polledInHandler_, 1) << call << ": the polling inside the find handler reads the card";
