@@ -61,7 +61,7 @@ struct Deadline {
   DWORD ms;
 };
 
-VOID CALLBACK Overdue(void* argument, BOOLEAN) {
+VOID CALLBACK Overdue(void* argument, BOOLEAN) noexcept {
   const auto* deadline = static_cast<const Deadline*>(argument);
   ADD_FAILURE() << deadline->call << " has not returned after " << deadline->ms << " ms";
   std::fflush(stdout);
