@@ -326,6 +326,7 @@ READER_LIBRARY_ENTRY read_block_without_encryption(const BlockReadParameters* pa
     if (services == 0 || services > kMaxServices || blocks == 0 || blocks > *outputs->BlockCount ||
         CountBlockElements(blockList) != blocks)
       return kBadArgument;
+    const size_t room = *outputs->BlockCount * kBlockSize;
     const Opened opened = OpenedReader(s);
     if (!(opened.failure == kOk))
       return opened.failure;
@@ -350,6 +351,10 @@ READER_LIBRARY_ENTRY read_block_without_encryption(const BlockReadParameters* pa
     }
     if (fault != Fault::None)
       return ErrorFor(Operation::BlockRead, fault);
+    // The caller's buffer is only as large as it said: whatever a reader sent and a parser let
+    // through, nothing beyond it is written.
+    if (reply.blocks.size() > room || reply.blocks.size() % kBlockSize != 0)
+      return ErrorFor(Operation::BlockRead, Fault::Malformed);
     const size_t count = reply.blocks.size() / kBlockSize;
     *outputs->StatusFlag1 = reply.statusFlag1;
     *outputs->StatusFlag2 = reply.statusFlag2;

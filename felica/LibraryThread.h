@@ -39,13 +39,14 @@ template <typename T, void (*Body)(T&)> HANDLE StartLibraryThread(const std::sha
 }
 
 // Waits at most timeoutMs for the thread to end. The thread may be inside a send to a window of
-// this very thread: keep taking sent messages while waiting, or neither side could go on.
+// this very thread: keep taking sent messages while waiting, or neither side could go on. A send
+// the caller has already seen (GetQueueStatus) but not taken counts too.
 inline void JoinTakingSentMessages(HANDLE thread, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   for (;;) {
     const DWORD spent = GetTickCount() - start;
     const DWORD left = spent < timeoutMs ? timeoutMs - spent : 0;
-    const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+    const DWORD r = MsgWaitForMultipleObjectsEx(1, &thread, left, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     if (r != WAIT_OBJECT_0 + 1 || left == 0)
       return;
     MSG msg;

@@ -36,8 +36,14 @@ install_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# The scripts' builds fail on any warning; a build configured by hand keeps warnings as warnings.
+WARNINGS_FAIL=-DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+configure_cross() {
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" "$WARNINGS_FAIL" >/dev/null
+}
+
 configure_and_build() {
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
+  configure_cross
   cmake --build "$BUILD" -j "$(nproc)"
 }
 
@@ -101,8 +107,8 @@ PCSC_TESTS=$BUILD/pcsc-tests
 build_pcsc_native() {
   local targets=() t
   for t in "$@"; do targets+=(--target "$t"); done
-  CXX=g++ cmake -S "$ROOT/tool" -B "$BUILD/pcsc-native" >/dev/null &&
+  CXX=g++ cmake -S "$ROOT/tool" -B "$BUILD/pcsc-native" "$WARNINGS_FAIL" >/dev/null &&
     cmake --build "$BUILD/pcsc-native" -j "$(nproc)" --target varnelo-reader >/dev/null &&
-    CXX=g++ cmake -S "$ROOT/tests/pcsc" -B "$PCSC_TESTS" >/dev/null &&
+    CXX=g++ cmake -S "$ROOT/tests/pcsc" -B "$PCSC_TESTS" "$WARNINGS_FAIL" >/dev/null &&
     cmake --build "$PCSC_TESTS" -j "$(nproc)" "${targets[@]}" >/dev/null
 }

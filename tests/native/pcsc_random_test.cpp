@@ -17,6 +17,9 @@ TEST(PcscRandomized, ParsersAndFramesKeepTheirShape) {
     if (input.size() > 3 && round % 4 == 0) {
       input[1] = static_cast<uint8_t>(input.size() - 1);
       input[2] = static_cast<uint8_t>(random() % 2 ? 0x01 : 0x07);
+      // Half of them with a read reply's status flags 00 00, which random bytes would seldom give.
+      if (input.size() > 12 && round % 8 == 0)
+        input[11] = input[12] = 0;
     }
     ASSERT_EQ(CheckPcscProperties(input.data(), input.size()), "") << "round " << round;
   }

@@ -18,7 +18,8 @@ STANDIN_EXPORT void standin_fail_next(int call, uint32_t code) { fake::FailNext(
 
 // flags: 1 without a common area, 2 without the FeliCa number's service, 4 the escape channel
 // refused by the driver's settings, 8 the common area is system 0; 16 not FeliCa: an ISO 14443 A
-// card with a 4-byte UID, 32 an ISO 15693 tag with an 8-byte one, both ending in last.
+// card with a 4-byte UID, 32 an ISO 15693 tag with an 8-byte one, both ending in last; 64 the
+// number's read answered with a block more than its count.
 STANDIN_EXPORT void standin_place_card(const char* reader, int dialect, uint8_t last, int flags) {
   if (flags & 48) {
     const bool tag = (flags & 32) != 0;
@@ -36,6 +37,8 @@ STANDIN_EXPORT void standin_place_card(const char* reader, int dialect, uint8_t 
   card.escapeRefused = (flags & 4) != 0;
   if (flags & 8)
     card.commonIdm = card.idm;
+  if (flags & 64)
+    card.numberBlock.insert(card.numberBlock.end(), card.numberBlock.begin(), card.numberBlock.end());
   fake::PlaceCard(reader, card);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ constexpr int kConnect = 5;
 constexpr int kTransmit = 8;
 constexpr int kConnectDirect = 9;
 constexpr int kTransparent = 0, kPn53x = 1, kIdentificationOnly = 3, kEscape = 5, kPseudo = 6, kStorageLists = 7;
-constexpr int kEscapeRefused = 4, kCommonFirst = 8;
+constexpr int kEscapeRefused = 4, kCommonFirst = 8, kBlockAfterCount = 64;
 constexpr uint32_t kSharingViolation = 0x8010000B, kRemovedCard = 0x80100069;
 
 struct Library {
@@ -51,6 +52,20 @@ std::wstring BesideTheProgram(const wchar_t* relative) {
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring text(path, length);
   return text.substr(0, text.find_last_of(L'\\') + 1) + relative;
+}
+
+// A call that deadlocked on this thread can be waited for no other way: a timer ends the process
+// with a failure when the call named has not returned in time.
+struct Deadline {
+  const char* call;
+  DWORD ms;
+};
+
+VOID CALLBACK Overdue(void* argument, BOOLEAN) noexcept {
+  const auto* deadline = static_cast<const Deadline*>(argument);
+  ADD_FAILURE() << deadline->call << " has not returned after " << deadline->ms << " ms";
+  std::fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), 1);
 }
 
 class PcscLibrary : public ::testing::Test {
@@ -156,6 +171,14 @@ protected:
     const uint8_t system[2] = {0xFF, 0xFF};
     PollingParameters polling{system, 0};
     ASSERT_TRUE(start(&polling));
+  }
+
+  // Whether a message sent by another thread waits for this one, which meanwhile takes none.
+  static bool SentMessageWaiting(DWORD ms) {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10))
+      if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)
+        return true;
+    return false;
   }
 
   static LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -350,6 +373,21 @@ TEST_F(PcscLibrary, BlockReadGivesTheNumberWithinTheRoom) {
       << "nothing written past the blocks read";
 }
 
+// The reply holds a block more than its count says: refused, whatever the parser let through.
+TEST_F(PcscLibrary, BlockReadWritesNothingPastTheRoomWhateverTheReplySays) {
+  OpenWithCard(kPn53x, kBlockAfterCount);
+  std::array<uint8_t, 8> idm{};
+  ASSERT_EQ(PollCard(0xFE00, idm), 1);
+  const uint8_t services[2] = {0xCB, 0x33}, blocks[2] = {0x80, 0x00};
+  BlockReadParameters parameters{idm.data(), 1, services, 1, blocks};
+  uint8_t flag1 = 0, flag2 = 0, count = 1;
+  std::vector<uint8_t> data(32, 0xAA); // room for one block, then bytes that are not the caller's
+  BlockReadOutputs outputs{&flag1, &flag2, &count, data.data()};
+  EXPECT_FALSE(read(&parameters, &outputs));
+  EXPECT_EQ(LastError(), Pair(1042, 150));
+  EXPECT_EQ(std::vector<uint8_t>(data.begin() + 16, data.end()), std::vector<uint8_t>(16, 0xAA));
+}
+
 TEST_F(PcscLibrary, BlockReadArgumentChecksAndFailures) {
   OpenWithCard(kTransparent, 2);
   std::array<uint8_t, 8> idm{};
@@ -451,6 +489,31 @@ TEST_F(PcscLibrary, ClosingAndDisposingStopPolling) {
     RemoveCard();
     EXPECT_TRUE(Messages(600).empty()) << (dispose_ ? "after dispose" : "after close");
     EXPECT_FALSE(stop());
+    TearDown();
+  }
+}
+
+// The polling thread is inside its send of the card-found message when the window's thread closes
+// or disposes: the close takes the message, and the handler's polling, as the program's, is served.
+TEST_F(PcscLibrary, ClosingOrDisposingMidSendServesTheFoundHandler) {
+  for (bool disposing : {false, true}) {
+    SetUp();
+    OpenWithCard();
+    pollInHandler_ = poll;
+    polledInHandler_ = -1;
+    StartPolling();
+    ASSERT_TRUE(SentMessageWaiting(3000)) << "the polling thread waits inside its send";
+    const char* call = disposing ? "dispose_library" : "close_reader_writer";
+    Deadline deadline{call, 10000};
+    HANDLE timer = nullptr;
+    ASSERT_TRUE(CreateTimerQueueTimer(&timer, nullptr, Overdue, &deadline, deadline.ms, 0, WT_EXECUTEONLYONCE));
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(disposing ? dispose() : close()) << call;
+    DeleteTimerQueueTimer(nullptr, timer, nullptr);
+    EXPECT_LT(GetTickCount() - start, 1500u) << call;
+    pollInHandler_ = nullptr;
+    EXPECT_EQ(polledInHandler_, 1) << call << ": the polling inside the find handler reads the card";
+    EXPECT_EQ(Messages(300), std::vector<std::string>{"find"}) << call;
     TearDown();
   }
 }

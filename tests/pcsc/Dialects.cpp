@@ -11,6 +11,8 @@ const Dialect kDialects[] = {
     {"ident", Channel::IdentOnly, 0x11, 0x003B, true},
     {"garbage", Channel::Garbage, 0x11, 0x003B, true},
     {"escape", Channel::Escape, 0x11, 0x003B, true},
+    {"escape-c2", Channel::Escape, 0x11, 0x003B, true, false, 0xC2},
+    {"escape-50", Channel::Escape, 0x11, 0x003B, true, false, 0x50},
     {"pseudo", Channel::Pseudo, 0x11, 0x003B, true},
     {"storage", Channel::StorageSelect, 0x11, 0x003B, true},
     {"storage-lists", Channel::StorageLists, 0x11, 0x003B, false},
@@ -119,13 +121,14 @@ std::optional<Bytes> Transparent(const Dialect& d, const VirtualCard& card, Faul
   return Cat(Cat(r, *answer), kOk);
 }
 
-// The transparent session through the escape channel: the same objects under FF C2 or FF 50, with
-// short or extended lengths. A card that does not answer (or is not there) leaves out the 97
-// object; the status word stays 90 00.
-ControlReply Escape(const VirtualCard* card, FaultSpec fault, const Bytes& command) {
+// The transparent session through the escape channel: the same objects under FF C2 or FF 50 (or
+// only the one the dialect takes), with short or extended lengths. A card that does not answer (or
+// is not there) leaves out the 97 object; the status word stays 90 00.
+ControlReply Escape(const Dialect& d, const VirtualCard* card, FaultSpec fault, const Bytes& command) {
   ControlReply reply;
   if (command.size() < 4 || command[0] != 0xFF) return reply.data = kNoClass, reply;
-  if (command[1] != 0xC2 && command[1] != 0x50) return reply.data = kNoInstruction, reply;
+  const bool taken = d.escapeOnly != 0 ? command[1] == d.escapeOnly : command[1] == 0xC2 || command[1] == 0x50;
+  if (!taken) return reply.data = kNoInstruction, reply;
   size_t at = 4, lc = 0, le = 0;
   if (command.size() > 4) {
     const bool extended = command[4] == 0x00 && command.size() >= 7;
@@ -335,7 +338,7 @@ ControlReply Control(const Dialect& d, const VirtualCard* card, FaultSpec fault,
   } else if (code == kTlvProperties) {
     reply.data = {};  // no properties worth telling
   } else if (code == kEscapeCode && escape) {
-    reply = Escape(card, fault, data);
+    reply = Escape(d, card, fault, data);
   } else {
     reply.refused = true;
   }

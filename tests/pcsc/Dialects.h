@@ -19,6 +19,7 @@ struct Dialect {
   uint16_t cardName;     // and its card name
   bool pmmByGetData;     // answers FF CA 01 00 00 with the PMm
   bool idmInAtr = false; // the ATR carries the IDm (3B 8C 80 01 04 43 FD IDm 00 TCK); no GET DATA
+  uint8_t escapeOnly = 0;  // the one instruction byte its escape commands take; 0: C2 and 50 both
 };
 
 // What goes wrong in the card's answers. Truncated, LyingLength and WrongCode spoil every frame,

@@ -154,6 +154,9 @@ const ReadCase kDialectCases[] = {
     {"OtherCardPn53x", "pn53x", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
     {"Escape", "escape", "standard", "none", kRead, Success({kIdm, kPmm})},
     {"EscapeNumber", "escape", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    // Readers that take only one of the two instruction bytes: the probe must try each.
+    {"EscapeC2OnlyNumber", "escape-c2", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
+    {"Escape50OnlyNumber", "escape-50", "standard", "none", kNumberRead, Success({kIdm, kPmm, kNumber})},
     {"OtherCardEscape", "escape", "other", "none", kNumberRead, Success({kOtherIdm, "PMm=0120220427674EFF", kOtherNumber})},
     // The driver's settings keep escape commands off: the IDm still, the number never.
     {"EscapeRefused", "escape", "standard", "escape-refused", kNumberRead, Failure({kIdm, kPmm}, {1044}, {160})},

@@ -8,8 +8,8 @@
 //              removing a card are reported to the driver at once, and the control channel works.
 //   vpcd:      Debian's vpcd. Connected only while a card is on the reader: the card arrives on
 //              connect and leaves on disconnect; no control channel.
-//   --dialect  transparent (default), pn53x, bare, ident, garbage, escape, pseudo, storage,
-//              storage-lists, idm-atr, inbox: see Dialects.cpp
+//   --dialect  transparent (default), pn53x, bare, ident, garbage, escape, escape-c2, escape-50,
+//              pseudo, storage, storage-lists, idm-atr, inbox: see Dialects.cpp
 //   --card     standard (default), other, no-common, no-number, empty-number, common-first, the
 //              cards that are not FeliCa (mifare, iso14443a7, ...), or none: see VirtualCard.cpp
 //   --fault    none (default), truncated, lying-length, wrong-code (each also as NAME@poll or
