@@ -13,9 +13,9 @@ std::string IsoTime(const LocalTime& t) {
   return text;
 }
 
-std::string CardList::Opening(uint64_t size, char lastByte) {
+std::string CardList::Opening(uint64_t size, char lastByte, bool typedColumn) {
   if (size == 0)
-    return kCardListHeader;
+    return typedColumn ? kCardListTypedHeader : kCardListHeader;
   return lastByte == '\n' ? "" : "\r\n";
 }
 
@@ -29,10 +29,20 @@ std::string IdmText(const Idm& idm) {
   return text;
 }
 
-std::string CardList::Line(const LocalTime& time, const Idm& idm) {
+std::string CardList::Line(const LocalTime& time, const Idm& idm, const std::string& typed) {
   std::string line = IsoTime(time) + "," + IdmText(idm);
-  if (!seen_.insert(idm).second)
+  const bool repeat = !seen_.insert(idm).second;
+  if (repeat)
     line += ",repeat";
+  if (typedColumn_) {
+    // A form may hold a double quote: the field is then quoted, its quotes doubled.
+    std::string field;
+    for (char c : typed)
+      field += c == '"' ? "\"\"" : std::string(1, c);
+    if (field.size() != typed.size())
+      field = '"' + field + '"';
+    line += (repeat ? "," : ",,") + field;
+  }
   return line + "\r\n";
 }
 

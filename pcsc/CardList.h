@@ -1,5 +1,6 @@
 // The list of cards read, as CSV lines: "time,IDm[,repeat]", local time in ISO 8601 with its
-// offset. No file and no clock here: the caller hands in the time and writes the text.
+// offset, and where the ID is typed in another form, a fourth column with it as typed. No file
+// and no clock here: the caller hands in the time and writes the text.
 #pragma once
 #include <cstdint>
 #include <set>
@@ -20,17 +21,21 @@ std::string IsoTime(const LocalTime& time);
 std::string IdmText(const Idm& idm);
 
 inline constexpr const char kCardListHeader[] = "time,IDm,repeat\r\n";
+inline constexpr const char kCardListTypedHeader[] = "time,IDm,repeat,typed\r\n";
 
 class CardList {
 public:
+  explicit CardList(bool typedColumn = false) : typedColumn_(typedColumn) {}
   // What goes before the first line of this run, given the file as found: the header for an
   // empty file; a line break after a last line cut short (say, by a power loss), so that the
   // new lines stay whole; nothing otherwise. lastByte is ignored when size is 0.
-  static std::string Opening(uint64_t size, char lastByte);
+  static std::string Opening(uint64_t size, char lastByte, bool typedColumn = false);
   // The line of one arriving card; a card already listed in this run is marked a repeat.
-  std::string Line(const LocalTime& time, const Idm& idm);
+  std::string Line(const LocalTime& time, const Idm& idm, const std::string& typed = "");
+  bool TypedColumn() const { return typedColumn_; }
 
 private:
+  bool typedColumn_;
   std::set<Idm> seen_;
 };
 

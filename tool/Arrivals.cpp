@@ -34,8 +34,10 @@ void Arrivals::Arrived(const Idm& idm) {
       console::Tell(kTypingRefused);
       break;
     case Typed::OwnConsole:
+    case Typed::OwnWindow: // the tool's only window is its console
       console::Tell(kTypingOwnConsole);
       break;
+    case Typed::NotPasted: // the tool only types keys
     case Typed::Failed:
       console::Tell(kTypingFailed, std::to_string(error));
       break;

@@ -1,0 +1,37 @@
+// varnelo-input's settings: what they are, where the file lies, reading it (a bad value gives
+// that key's default and is named), writing it whole and safely, and the start with Windows.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "IdForm.h"
+#include "Typist.h"
+
+struct InputSettings {
+  pcsc::IdForm form;
+  pcsc::ThenKey then = pcsc::ThenKey::Enter;
+  pcsc::EntryWay way = pcsc::EntryWay::Keys;
+  bool closeInputMethod = true;
+  int sameCardSeconds = 0; // 0: a card is entered again as soon as it comes back
+  bool sound = true;
+  std::wstring csvFile;    // "" for no list
+  bool operator==(const InputSettings&) const = default;
+};
+
+inline constexpr int kMaxSameCardSeconds = 3600;
+
+// Beside the program when its folder takes a new file, else under the user's AppData.
+std::wstring SettingsPath(const std::wstring& programFolder);
+
+// The keys that were there with a value that is not valid, as "Key=value"; the file could not be
+// read at all: "". Missing keys and a missing file quietly give the defaults.
+InputSettings LoadSettings(const std::wstring& path, std::vector<std::wstring>& bad);
+// A new file beside the old one, pushed to the disk, then put in its place: a power cut leaves
+// one or the other. False with the system's code.
+bool SaveSettings(const std::wstring& path, const InputSettings& settings, unsigned& error);
+
+// The per-user Run value that starts the program with Windows, in the notification area.
+inline constexpr wchar_t kRunValueName[] = L"Varnelo Input";
+inline constexpr wchar_t kTrayArgument[] = L"/tray";
+bool StartsWithWindows(const std::wstring& program);
+bool SetStartWithWindows(const std::wstring& program, bool on);
