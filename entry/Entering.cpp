@@ -205,8 +205,9 @@ HANDLE GlobalDword(DWORD value) {
 LRESULT CALLBACK ClipboardOwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == WM_RENDERFORMAT && wParam == CF_UNICODETEXT && !offered.empty()) {
     HANDLE text = GlobalText(offered);
+    // The clipboard owns the memory only once SetClipboardData succeeded.
     if (text && !SetClipboardData(CF_UNICODETEXT, text))
-      GlobalFree(text);
+      GlobalFree(text); // cppcheck-suppress doubleFree
     rendered = true;
     return 0;
   }

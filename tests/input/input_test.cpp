@@ -302,6 +302,7 @@ struct Entry {
   const char* settings;
   std::vector<Step> steps;
   bool imeOn = false; // the target's input method is on: the keys come with it off, and it is on again after
+  std::vector<std::string> csv = {}; // the list's header and each line after its time, when it keeps one
 };
 
 void PrintTo(const Entry& entry, std::ostream* os) { *os << entry.name; }
@@ -310,7 +311,10 @@ class Entering : public ::testing::TestWithParam<Entry> {};
 
 TEST_P(Entering, EachCardOnceInTheFormWithTheKey) {
   const Entry& entry = GetParam();
-  Installed installed(std::string("[varnelo-input]\r\n") + entry.settings);
+  Installed installed;
+  const std::wstring list = installed.folder + L"\\cards.csv";
+  Write(installed.Settings(), std::string("[varnelo-input]\r\n") + entry.settings +
+                                  (entry.csv.empty() ? "" : "CsvFile=\"" + std::string(list.begin(), list.end()) + "\"\r\n"));
   const bool paste = strstr(entry.settings, "Way=paste") != nullptr;
   if (paste)
     PutOnClipboard();
@@ -346,6 +350,13 @@ TEST_P(Entering, EachCardOnceInTheFormWithTheKey) {
   if (paste) {
     EXPECT_EQ(Clipboard(), clipboard) << "the user's clipboard is as it was, every format";
   }
+  if (!entry.csv.empty()) {
+    std::vector<std::string> lines;
+    const std::string text = ReadAll(list);
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+      lines.push_back(lines.empty() ? text.substr(at, end - at) : text.substr(std::min(at + 26, end), end - at - 26));
+    EXPECT_EQ(lines, entry.csv) << text;
+  }
   input.Command(IdMenuQuit);
   EXPECT_TRUE(input.Ended(10000));
   EXPECT_EQ(input.ExitCode(), 0u);
@@ -361,12 +372,17 @@ INSTANTIATE_TEST_SUITE_P(
         Entry{"LowerReversedSeparatorTabPaste", "Form=\"lower,reversed,separator=:\"\r\nThen=tab\r\nWay=paste\r\n",
               {{kPlace, 0, L"70:5f:3d:1b:8a:4c:2e:01\t"}, {kRemove, 0, L""}, {kPlace, 2, L"72:5f:3d:1b:8a:4c:2e:01\t"}}},
         Entry{"DecimalPrefixSuffixNoKey", "Form=\"decimal,prefix=ID-,suffix=;\"\r\nThen=none\r\n",
-              {{kPlace, 0, L"ID-85089599012822896;"}, {kPlace, 1, L"ID-85089599012822897;"}}},
+              {{kPlace, 0, L"ID-85089599012822896;"}, {kPlace, 1, L"ID-85089599012822897;"}},
+              false,
+              {"time,IDm,repeat,typed", "012E4C8A1B3D5F70,,ID-85089599012822896;", "012E4C8A1B3D5F71,,ID-85089599012822897;"}},
         Entry{"FelicaNumberPasteAndACardWithout", "Form=\"felica-number\"\r\nWay=paste\r\n",
               {{kPlace, 0, L"123456789ABCDEF0\r\n"}, {kPlace, 1, L""}, {kPlace, 0, L"123456789ABCDEF0\r\n"}}},
         Entry{"SameCardWithinTwoSeconds", "SameCardSeconds=2\r\n",
               {{kPlace, 0, L"012E4C8A1B3D5F70\r\n"}, {kRemove, 0, L""}, {kPlace, 0, L""}, {kPlace, 1, L"012E4C8A1B3D5F71\r\n"},
-               {0, 1500, L""}, {kRemove, 0, L""}, {kPlace, 0, L"012E4C8A1B3D5F70\r\n"}}},
+               {0, 1500, L""}, {kRemove, 0, L""}, {kPlace, 0, L"012E4C8A1B3D5F70\r\n"}},
+              false,
+              {"time,IDm,repeat", "012E4C8A1B3D5F70", "012E4C8A1B3D5F70,repeat", "012E4C8A1B3D5F71",
+               "012E4C8A1B3D5F70,repeat"}},
         Entry{"InputMethodOnInTheTarget", "", {{kPlace, 0, L"012E4C8A1B3D5F70\r\n"}}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
