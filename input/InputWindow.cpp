@@ -184,8 +184,10 @@ std::optional<pcsc::IdForm> FormOfControls(const InputWindow& w, std::string& ba
   return pcsc::ParseIdForm(pcsc::IdFormText(form), bad);
 }
 
+// Only what the window changed is saved: a hand-edited file stays as it is until then.
 void Save(InputWindow& w) {
-  KillTimer(w.window, TimerSave);
+  if (!KillTimer(w.window, TimerSave))
+    return;
   unsigned error = 0;
   if (!SaveSettings(w.settingsPath, w.settings, error))
     SetDlgItemTextW(w.window, IdSettingsNote, (Say(kSettingsNotSaved) + std::to_wstring(error)).c_str());
@@ -388,7 +390,7 @@ bool Handle(InputWindow& w, UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     OnCommand(w, LOWORD(wParam), HIWORD(wParam));
     return true;
   case WM_TIMER:
-    if (wParam != TimerRetry && wParam != TimerCheck)
+    if (wParam != TimerRetry && wParam != TimerCheck && wParam != TimerSave)
       KillTimer(w.window, wParam);
     if (wParam == TimerRetry)
       StartReading(w);
@@ -422,8 +424,8 @@ bool Handle(InputWindow& w, UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     }
     return true;
   case WM_CLOSE:
-    // The window goes; the program stays in the notification area.
-    ShowWindow(w.window, SW_HIDE);
+    // The window goes; the program stays in the notification area, or on the taskbar without one.
+    ShowWindow(w.window, w.iconShown ? SW_HIDE : SW_MINIMIZE);
     if (!w.toldInTray && w.iconShown)
       Tell(w, kInTray);
     w.toldInTray = true;
