@@ -180,7 +180,17 @@ bool OpenClipboardSoon(HWND owner) {
 }
 
 std::wstring offered;
+DWORD pastingProcess = 0;
 bool rendered = false;
+
+// A clipboard manager may ask for the text as soon as it is offered: it gets none, so the
+// target's own request still tells when it pastes. One that opens the clipboard for no window
+// cannot be told apart and is taken for the target.
+bool AskedByTarget() {
+  const HWND opener = GetOpenClipboardWindow();
+  DWORD process = 0;
+  return !opener || (GetWindowThreadProcessId(opener, &process) && process == pastingProcess);
+}
 
 HANDLE GlobalText(const std::wstring& text) {
   const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
@@ -203,7 +213,7 @@ HANDLE GlobalDword(DWORD value) {
 
 // The text is rendered only when asked for: the request says the target is pasting.
 LRESULT CALLBACK ClipboardOwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  if (message == WM_RENDERFORMAT && wParam == CF_UNICODETEXT && !offered.empty()) {
+  if (message == WM_RENDERFORMAT && wParam == CF_UNICODETEXT && !offered.empty() && AskedByTarget()) {
     HANDLE text = GlobalText(offered);
     // The clipboard owns the memory only once SetClipboardData succeeded.
     if (text && !SetClipboardData(CF_UNICODETEXT, text))
@@ -279,8 +289,10 @@ bool Offer(HWND owner, const std::string& text) {
   return true;
 }
 
-Typed Paste(const std::string& text, ThenKey then, unsigned& error) {
+Typed Paste(HWND foreground, const std::string& text, ThenKey then, unsigned& error) {
   const HWND owner = ClipboardOwner();
+  pastingProcess = 0;
+  GetWindowThreadProcessId(foreground, &pastingProcess);
   Clipboard users;
   if (!owner || !users.Save(owner)) {
     error = GetLastError();
@@ -315,7 +327,7 @@ Typed EnterText(const std::string& text, const EntryOptions& options, unsigned& 
   if (obstacle != Typed::Done)
     return obstacle;
   if (options.way == EntryWay::Paste)
-    return Paste(text, options.then, error);
+    return Paste(foreground, text, options.then, error);
   if (options.closeInputMethod && foreground)
     CloseInputMethod(foreground);
   std::vector<INPUT> inputs;

@@ -65,8 +65,6 @@ void Close(InputWindow& w) {
   }
 }
 
-std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
 std::wstring Clock() {
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -222,7 +220,7 @@ void EnterCard(InputWindow& w) {
   AddToList(w, idm, typed == pcsc::Typed::Done ? text : "");
   w.example = id;
   ShowExample(w);
-  const std::wstring said = Say(*Outcome(typed)) + (typed == pcsc::Typed::Done ? Wide(text)
+  const std::wstring said = Say(*Outcome(typed)) + (typed == pcsc::Typed::Done ? WideText(text)
                                                     : typed == pcsc::Typed::Failed ? std::to_wstring(error)
                                                                                    : std::wstring());
   ShowLastCard(w, said + L" (" + Clock() + L")");

@@ -12,9 +12,12 @@ enum InputControl {
   IdDetails,
   IdFormGroup,
   IdSourceLabel,
-  IdSource,
+  IdSourceIdm, // each choice's buttons in order, as the settings list them
+  IdSourceNumber,
   IdDigitsLabel,
-  IdDigits,
+  IdDigitsUpper,
+  IdDigitsLower,
+  IdDigitsDecimal,
   IdReversed,
   IdSeparatorLabel,
   IdSeparator,
@@ -26,9 +29,12 @@ enum InputControl {
   IdExample,
   IdEntryGroup,
   IdThenLabel,
-  IdThen,
+  IdThenEnter,
+  IdThenTab,
+  IdThenNone,
   IdWayLabel,
-  IdWay,
+  IdWayKeys,
+  IdWayPaste,
   IdCloseIme,
   IdSameCardLabel,
   IdSameCard,
@@ -45,10 +51,4 @@ enum InputControl {
 // Menu of the notification icon; also taken as WM_COMMAND by the window.
 enum InputCommand { IdMenuShow = 301, IdMenuPause, IdMenuQuit };
 
-// Combo box items, in order.
-enum SourceItem { SourceIdm, SourceFelicaNumber };
-enum DigitsItem { DigitsUpper, DigitsLower, DigitsDecimal };
-enum ThenItem { ThenEnter, ThenTab, ThenNone };
-enum WayItem { WayKeys, WayPaste };
-
-inline constexpr int kClientWidth = 460, kClientHeight = 572;
+inline constexpr int kClientWidth = 460, kClientHeight = 628;

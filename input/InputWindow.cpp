@@ -19,49 +19,71 @@ struct Control {
   int left, top, width, height;
 };
 
-constexpr DWORD kLabel = SS_LEFT | SS_NOPREFIX;
-constexpr DWORD kList = CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL;
-constexpr DWORD kCheck = BS_AUTOCHECKBOX | WS_TABSTOP;
-constexpr DWORD kButton = BS_PUSHBUTTON | WS_TABSTOP;
-constexpr DWORD kField = ES_AUTOHSCROLL | WS_TABSTOP | WS_BORDER;
-constexpr DWORD kShown = ES_READONLY | ES_AUTOHSCROLL | WS_BORDER;
+// A group of choices starts at its first button; every other control ends the one before.
+constexpr DWORD kLabel = SS_LEFT | SS_NOPREFIX | WS_GROUP;
+constexpr DWORD kFirstChoice = BS_AUTORADIOBUTTON | WS_TABSTOP | WS_GROUP;
+constexpr DWORD kChoice = BS_AUTORADIOBUTTON;
+constexpr DWORD kCheck = BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP;
+constexpr DWORD kButton = BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP;
+constexpr DWORD kField = ES_AUTOHSCROLL | WS_TABSTOP | WS_BORDER | WS_GROUP;
+constexpr DWORD kShown = ES_READONLY | ES_AUTOHSCROLL | WS_BORDER | WS_GROUP;
 
-// In tab order. Combo boxes are as tall as their open list.
+// In tab order. Choices are buttons rather than lists: all in view, one click, and much quicker
+// to make at the start.
 constexpr Control kControls[] = {
     {IdStatus, L"STATIC", nullptr, kLabel, 10, 10, 440, 36},
     {IdLastCard, L"STATIC", nullptr, kLabel, 10, 50, 440, 36},
     {IdPause, L"BUTTON", &kPause, kButton, 10, 90, 110, 26},
     {IdDetails, L"BUTTON", &kDetails, kButton, 130, 90, 110, 26},
-    {IdFormGroup, L"BUTTON", &kFormGroup, BS_GROUPBOX, 10, 126, 440, 150},
+    {IdFormGroup, L"BUTTON", &kFormGroup, BS_GROUPBOX | WS_GROUP, 10, 126, 440, 180},
     {IdSourceLabel, L"STATIC", &kSourceLabel, kLabel, 20, 150, 90, 20},
-    {IdSource, L"COMBOBOX", nullptr, kList, 115, 146, 170, 120},
-    {IdDigitsLabel, L"STATIC", &kDigitsLabel, kLabel, 20, 180, 90, 20},
-    {IdDigits, L"COMBOBOX", nullptr, kList, 115, 176, 170, 120},
-    {IdReversed, L"BUTTON", &kReversed, kCheck, 295, 176, 150, 24},
-    {IdSeparatorLabel, L"STATIC", &kSeparatorLabel, kLabel, 20, 212, 90, 20},
-    {IdSeparator, L"EDIT", nullptr, kField, 115, 208, 50, 24},
-    {IdPrefixLabel, L"STATIC", &kPrefixLabel, kLabel, 175, 212, 50, 20},
-    {IdPrefix, L"EDIT", nullptr, kField, 225, 208, 70, 24},
-    {IdSuffixLabel, L"STATIC", &kSuffixLabel, kLabel, 305, 212, 50, 20},
-    {IdSuffix, L"EDIT", nullptr, kField, 355, 208, 85, 24},
-    {IdExampleLabel, L"STATIC", &kExampleLabel, kLabel, 20, 244, 90, 20},
-    {IdExample, L"EDIT", nullptr, kShown, 115, 240, 325, 24},
-    {IdEntryGroup, L"BUTTON", &kEntryGroup, BS_GROUPBOX, 10, 284, 440, 150},
-    {IdThenLabel, L"STATIC", &kThenLabel, kLabel, 20, 308, 90, 20},
-    {IdThen, L"COMBOBOX", nullptr, kList, 115, 304, 100, 120},
-    {IdWayLabel, L"STATIC", &kWayLabel, kLabel, 230, 308, 75, 20},
-    {IdWay, L"COMBOBOX", nullptr, kList, 305, 304, 135, 120},
-    {IdCloseIme, L"BUTTON", &kCloseIme, kCheck, 20, 336, 420, 24},
-    {IdSameCardLabel, L"STATIC", &kSameCardLabel, kLabel, 20, 370, 150, 20},
-    {IdSameCard, L"EDIT", nullptr, kField | ES_NUMBER, 175, 366, 50, 24},
-    {IdSameCardUnit, L"STATIC", &kSameCardUnit, kLabel, 232, 370, 208, 20},
-    {IdSound, L"BUTTON", &kSound, kCheck, 20, 400, 420, 24},
-    {IdCsvOn, L"BUTTON", &kCsvOn, kCheck, 10, 444, 330, 24},
-    {IdCsvChoose, L"BUTTON", &kChoose, kButton, 350, 443, 100, 26},
-    {IdCsvFile, L"EDIT", nullptr, kShown, 10, 474, 440, 24},
-    {IdStartWithWindows, L"BUTTON", &kStartWithWindows, kCheck, 10, 506, 440, 24},
-    {IdSettingsNote, L"STATIC", nullptr, kLabel, 10, 534, 440, 36},
+    {IdSourceIdm, L"BUTTON", &kSourceIdm, kFirstChoice, 115, 146, 90, 24},
+    {IdSourceNumber, L"BUTTON", &kSourceNumber, kChoice, 210, 146, 230, 24},
+    {IdDigitsLabel, L"STATIC", &kDigitsLabel, kLabel, 20, 178, 90, 20},
+    {IdDigitsUpper, L"BUTTON", &kDigitsUpper, kFirstChoice, 115, 174, 120, 24},
+    {IdDigitsLower, L"BUTTON", &kDigitsLower, kChoice, 240, 174, 120, 24},
+    {IdDigitsDecimal, L"BUTTON", &kDigitsDecimal, kChoice, 365, 174, 80, 24},
+    {IdReversed, L"BUTTON", &kReversed, kCheck, 115, 202, 325, 24},
+    {IdSeparatorLabel, L"STATIC", &kSeparatorLabel, kLabel, 20, 240, 90, 20},
+    {IdSeparator, L"EDIT", nullptr, kField, 115, 236, 50, 24},
+    {IdPrefixLabel, L"STATIC", &kPrefixLabel, kLabel, 175, 240, 50, 20},
+    {IdPrefix, L"EDIT", nullptr, kField, 225, 236, 70, 24},
+    {IdSuffixLabel, L"STATIC", &kSuffixLabel, kLabel, 305, 240, 50, 20},
+    {IdSuffix, L"EDIT", nullptr, kField, 355, 236, 85, 24},
+    {IdExampleLabel, L"STATIC", &kExampleLabel, kLabel, 20, 272, 90, 20},
+    {IdExample, L"EDIT", nullptr, kShown, 115, 268, 325, 24},
+    {IdEntryGroup, L"BUTTON", &kEntryGroup, BS_GROUPBOX | WS_GROUP, 10, 314, 440, 176},
+    {IdThenLabel, L"STATIC", &kThenLabel, kLabel, 20, 338, 90, 20},
+    {IdThenEnter, L"BUTTON", &kThenEnter, kFirstChoice, 115, 334, 75, 24},
+    {IdThenTab, L"BUTTON", &kThenTab, kChoice, 195, 334, 65, 24},
+    {IdThenNone, L"BUTTON", &kThenNone, kChoice, 265, 334, 175, 24},
+    {IdWayLabel, L"STATIC", &kWayLabel, kLabel, 20, 366, 90, 20},
+    {IdWayKeys, L"BUTTON", &kWayKeys, kFirstChoice, 115, 362, 120, 24},
+    {IdWayPaste, L"BUTTON", &kWayPaste, kChoice, 240, 362, 200, 24},
+    {IdCloseIme, L"BUTTON", &kCloseIme, kCheck, 20, 392, 420, 24},
+    {IdSameCardLabel, L"STATIC", &kSameCardLabel, kLabel, 20, 426, 150, 20},
+    {IdSameCard, L"EDIT", nullptr, kField | ES_NUMBER, 175, 422, 50, 24},
+    {IdSameCardUnit, L"STATIC", &kSameCardUnit, kLabel, 232, 426, 208, 20},
+    {IdSound, L"BUTTON", &kSound, kCheck, 20, 456, 420, 24},
+    {IdCsvOn, L"BUTTON", &kCsvOn, kCheck, 10, 500, 330, 24},
+    {IdCsvChoose, L"BUTTON", &kChoose, kButton, 350, 499, 100, 26},
+    {IdCsvFile, L"EDIT", nullptr, kShown, 10, 530, 440, 24},
+    {IdStartWithWindows, L"BUTTON", &kStartWithWindows, kCheck, 10, 562, 440, 24},
+    {IdSettingsNote, L"STATIC", nullptr, kLabel, 10, 590, 440, 36},
 };
+
+// The groups of choices: their first button and how many there are.
+struct Choices {
+  int first, count;
+};
+constexpr Choices kSource{IdSourceIdm, 2}, kDigits{IdDigitsUpper, 3}, kThen{IdThenEnter, 3}, kWay{IdWayKeys, 2};
+// A button's place in its group is the setting's value.
+static_assert(IdSourceNumber - IdSourceIdm == static_cast<int>(pcsc::IdForm::Source::FelicaNumber));
+static_assert(IdDigitsLower - IdDigitsUpper == static_cast<int>(pcsc::IdForm::Digits::Lower) &&
+              IdDigitsDecimal - IdDigitsUpper == static_cast<int>(pcsc::IdForm::Digits::Decimal));
+static_assert(IdThenTab - IdThenEnter == static_cast<int>(pcsc::ThenKey::Tab) &&
+              IdThenNone - IdThenEnter == static_cast<int>(pcsc::ThenKey::None));
+static_assert(IdWayPaste - IdWayKeys == static_cast<int>(pcsc::EntryWay::Paste));
 
 constexpr UINT kIconId = 1;
 
@@ -75,17 +97,23 @@ InputWindow* Of(HWND window) { return reinterpret_cast<InputWindow*>(GetWindowLo
 HWND Item(const InputWindow& w, int id) { return GetDlgItem(w.window, id); }
 bool Checked(const InputWindow& w, int id) { return IsDlgButtonChecked(w.window, id) == BST_CHECKED; }
 void Check(const InputWindow& w, int id, bool on) { CheckDlgButton(w.window, id, on ? BST_CHECKED : BST_UNCHECKED); }
-int Selected(const InputWindow& w, int id) { return static_cast<int>(SendMessageW(Item(w, id), CB_GETCURSEL, 0, 0)); }
-void Select(const InputWindow& w, int id, int item) { SendMessageW(Item(w, id), CB_SETCURSEL, item, 0); }
-int Scaled(int pixels, UINT dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
-
-std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-std::string Narrow(const std::wstring& text) {
-  std::string narrow;
-  for (wchar_t c : text)
-    narrow += c < 0x80 ? static_cast<char>(c) : '\x7F'; // refused by the form's own check
-  return narrow;
+// The place of the chosen button in its group.
+int Chosen(const InputWindow& w, Choices choices) {
+  for (int i = 0; i < choices.count; ++i)
+    if (Checked(w, choices.first + i))
+      return i;
+  return 0;
 }
+void Choose(const InputWindow& w, Choices choices, int item) {
+  CheckRadioButton(w.window, choices.first, choices.first + choices.count - 1, choices.first + item);
+}
+const Choices* GroupOf(int id) {
+  for (const Choices* choices : {&kSource, &kDigits, &kThen, &kWay})
+    if (id >= choices->first && id < choices->first + choices->count)
+      return choices;
+  return nullptr;
+}
+int Scaled(int pixels, UINT dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
 
 UINT Dpi(HWND window) {
   using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
@@ -95,21 +123,19 @@ UINT Dpi(HWND window) {
   return dpi ? dpi : 96;
 }
 
-void Layout(InputWindow& w) {
+// The system's message font at the window's DPI; the one it replaces goes once the controls
+// have let go of it.
+HFONT TakeFont(InputWindow& w) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
   metrics.lfMessageFont.lfHeight = -Scaled(12, w.dpi);
-  HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
-  for (const Control& control : kControls) {
-    HWND item = Item(w, control.id);
-    SetWindowPos(item, nullptr, Scaled(control.left, w.dpi), Scaled(control.top, w.dpi),
-                 Scaled(control.width, w.dpi), Scaled(control.height, w.dpi), SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  }
-  if (w.font)
-    DeleteObject(w.font);
-  w.font = font;
+  HFONT old = w.font;
+  w.font = CreateFontIndirectW(&metrics.lfMessageFont);
+  return old;
+}
+
+void SizeWindow(InputWindow& w) {
   RECT frame{0, 0, Scaled(kClientWidth, w.dpi), Scaled(kClientHeight, w.dpi)};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(w.window, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongPtrW(w.window, GWL_EXSTYLE)));
@@ -117,22 +143,34 @@ void Layout(InputWindow& w) {
                SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
 }
 
-bool CreateControls(InputWindow& w, HINSTANCE instance) {
+// After a change of DPI.
+void Layout(InputWindow& w) {
+  const HFONT old = TakeFont(w);
   for (const Control& control : kControls) {
-    if (!CreateWindowExW(0, control.windowClass, control.text ? Say(*control.text) : L"",
-                         WS_CHILD | WS_VISIBLE | control.style, 0, 0, 0, 0, w.window,
-                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr))
-      return false;
+    HWND item = Item(w, control.id);
+    SetWindowPos(item, nullptr, Scaled(control.left, w.dpi), Scaled(control.top, w.dpi),
+                 Scaled(control.width, w.dpi), Scaled(control.height, w.dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), TRUE);
   }
-  auto items = [&](int id, std::initializer_list<const Text*> texts) {
-    for (const Text* text : texts)
-      SendMessageW(Item(w, id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Say(*text)));
-  };
-  items(IdSource, {&kSourceIdm, &kSourceNumber});
-  items(IdDigits, {&kDigitsUpper, &kDigitsLower, &kDigitsDecimal});
-  const Text enter{L"Enter", L"Enter"}, tab{L"Tab", L"Tab"};
-  items(IdThen, {&enter, &tab, &kThenNone});
-  items(IdWay, {&kWayKeys, &kWayPaste});
+  if (old)
+    DeleteObject(old);
+  SizeWindow(w);
+}
+
+// Each made in place with its font, before the window is shown: nothing is moved or drawn twice.
+bool CreateControls(InputWindow& w, HINSTANCE instance) {
+  TakeFont(w);
+  for (const Control& control : kControls) {
+    HWND item = CreateWindowExW(0, control.windowClass, control.text ? Say(*control.text) : L"",
+                                WS_CHILD | WS_VISIBLE | control.style, Scaled(control.left, w.dpi),
+                                Scaled(control.top, w.dpi), Scaled(control.width, w.dpi),
+                                Scaled(control.height, w.dpi), w.window,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
+    if (!item)
+      return false;
+    SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), FALSE);
+  }
+  SizeWindow(w);
   for (int id : {IdSeparator, IdPrefix, IdSuffix})
     SendMessageW(Item(w, id), EM_LIMITTEXT, pcsc::kMaxFormText, 0);
   SendMessageW(Item(w, IdSameCard), EM_LIMITTEXT, 4, 0);
@@ -148,16 +186,14 @@ bool CreateControls(InputWindow& w, HINSTANCE instance) {
 void Fill(InputWindow& w) {
   w.filling = true;
   const InputSettings& s = w.settings;
-  Select(w, IdSource, s.form.source == pcsc::IdForm::Source::FelicaNumber ? SourceFelicaNumber : SourceIdm);
-  Select(w, IdDigits, s.form.digits == pcsc::IdForm::Digits::Lower     ? DigitsLower
-                      : s.form.digits == pcsc::IdForm::Digits::Decimal ? DigitsDecimal
-                                                                       : DigitsUpper);
+  Choose(w, kSource, static_cast<int>(s.form.source));
+  Choose(w, kDigits, static_cast<int>(s.form.digits));
   Check(w, IdReversed, s.form.reversed);
-  SetDlgItemTextW(w.window, IdSeparator, Ascii(s.form.separator).c_str());
-  SetDlgItemTextW(w.window, IdPrefix, Ascii(s.form.prefix).c_str());
-  SetDlgItemTextW(w.window, IdSuffix, Ascii(s.form.suffix).c_str());
-  Select(w, IdThen, s.then == pcsc::ThenKey::Tab ? ThenTab : s.then == pcsc::ThenKey::None ? ThenNone : ThenEnter);
-  Select(w, IdWay, s.way == pcsc::EntryWay::Paste ? WayPaste : WayKeys);
+  SetDlgItemTextW(w.window, IdSeparator, WideText(s.form.separator).c_str());
+  SetDlgItemTextW(w.window, IdPrefix, WideText(s.form.prefix).c_str());
+  SetDlgItemTextW(w.window, IdSuffix, WideText(s.form.suffix).c_str());
+  Choose(w, kThen, static_cast<int>(s.then));
+  Choose(w, kWay, static_cast<int>(s.way));
   Check(w, IdCloseIme, s.closeInputMethod);
   SetDlgItemInt(w.window, IdSameCard, static_cast<UINT>(s.sameCardSeconds), FALSE);
   Check(w, IdSound, s.sound);
@@ -170,16 +206,12 @@ void Fill(InputWindow& w) {
 // The form the controls spell, or nothing with the word that cannot be used.
 std::optional<pcsc::IdForm> FormOfControls(const InputWindow& w, std::string& bad) {
   pcsc::IdForm form;
-  form.source = Selected(w, IdSource) == SourceFelicaNumber ? pcsc::IdForm::Source::FelicaNumber
-                                                            : pcsc::IdForm::Source::Idm;
-  const int digits = Selected(w, IdDigits);
-  form.digits = digits == DigitsLower     ? pcsc::IdForm::Digits::Lower
-                : digits == DigitsDecimal ? pcsc::IdForm::Digits::Decimal
-                                          : pcsc::IdForm::Digits::Upper;
+  form.source = static_cast<pcsc::IdForm::Source>(Chosen(w, kSource));
+  form.digits = static_cast<pcsc::IdForm::Digits>(Chosen(w, kDigits));
   form.reversed = Checked(w, IdReversed);
-  form.separator = Narrow(ControlText(Item(w, IdSeparator)));
-  form.prefix = Narrow(ControlText(Item(w, IdPrefix)));
-  form.suffix = Narrow(ControlText(Item(w, IdSuffix)));
+  form.separator = NarrowText(ControlText(Item(w, IdSeparator)));
+  form.prefix = NarrowText(ControlText(Item(w, IdPrefix)));
+  form.suffix = NarrowText(ControlText(Item(w, IdSuffix)));
   // Through its words, so that the window allows exactly what the settings file does.
   return pcsc::ParseIdForm(pcsc::IdFormText(form), bad);
 }
@@ -201,9 +233,8 @@ void TakeControls(InputWindow& w, int changed) {
   std::string bad;
   if (const auto form = FormOfControls(w, bad))
     s.form = *form;
-  const int then = Selected(w, IdThen);
-  s.then = then == ThenTab ? pcsc::ThenKey::Tab : then == ThenNone ? pcsc::ThenKey::None : pcsc::ThenKey::Enter;
-  s.way = Selected(w, IdWay) == WayPaste ? pcsc::EntryWay::Paste : pcsc::EntryWay::Keys;
+  s.then = static_cast<pcsc::ThenKey>(Chosen(w, kThen));
+  s.way = static_cast<pcsc::EntryWay>(Chosen(w, kWay));
   s.closeInputMethod = Checked(w, IdCloseIme);
   BOOL number = FALSE;
   const UINT seconds = GetDlgItemInt(w.window, IdSameCard, &number, FALSE);
@@ -212,7 +243,7 @@ void TakeControls(InputWindow& w, int changed) {
   s.sound = Checked(w, IdSound);
   ShowExample(w);
   if (!bad.empty())
-    SetDlgItemTextW(w.window, IdExample, (Say(kBadForm) + Ascii(bad)).c_str());
+    SetDlgItemTextW(w.window, IdExample, (Say(kBadForm) + WideText(bad)).c_str());
   // A new list takes the typed column when the form differs from the IDm's own.
   if (changed == IdCsvOn || (w.log && plainBefore != (s.form == pcsc::IdForm{})))
     OpenList(w);
@@ -231,7 +262,8 @@ void ChooseList(InputWindow& w) {
   dialog.nMaxFile = MAX_PATH;
   dialog.lpstrDefExt = L"csv";
   dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOREADONLYRETURN | OFN_HIDEREADONLY;
-  if (!GetSaveFileNameW(&dialog))
+  static const auto getSaveFileName = Later<decltype(&GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
+  if (!getSaveFileName || !getSaveFileName(&dialog))
     return;
   w.settings.csvFile = file;
   SetDlgItemTextW(w.window, IdCsvFile, file);
@@ -241,6 +273,11 @@ void ChooseList(InputWindow& w) {
 }
 
 // --- The notification icon ---
+
+BOOL Notify(DWORD change, NOTIFYICONDATAW& icon) {
+  static const auto notify = Later<decltype(&Shell_NotifyIconW)>(L"shell32.dll", "Shell_NotifyIconW");
+  return notify && notify(change, &icon);
+}
 
 void ShowIcon(InputWindow& w, DWORD change) {
   w.icon.cbSize = sizeof w.icon;
@@ -253,7 +290,7 @@ void ShowIcon(InputWindow& w, DWORD change) {
   lstrcpynW(w.icon.szTip, tip.c_str(), static_cast<int>(std::size(w.icon.szTip)));
   if (change == NIM_MODIFY && !w.iconShown)
     change = NIM_ADD;
-  if (!Shell_NotifyIconW(change, &w.icon)) {
+  if (!Notify(change, w.icon)) {
     // The taskbar may not be there yet (at logon): try again a little later.
     if (change == NIM_ADD)
       SetTimer(w.window, TimerIcon, kIconMs, nullptr);
@@ -262,7 +299,7 @@ void ShowIcon(InputWindow& w, DWORD change) {
   if (change == NIM_ADD) {
     w.iconShown = true;
     w.icon.uVersion = NOTIFYICON_VERSION_4;
-    Shell_NotifyIconW(NIM_SETVERSION, &w.icon);
+    Notify(NIM_SETVERSION, w.icon);
   }
 }
 
@@ -271,7 +308,7 @@ void Tell(InputWindow& w, const Text& text) {
   lstrcpynW(w.icon.szInfo, Say(text), static_cast<int>(std::size(w.icon.szInfo)));
   lstrcpynW(w.icon.szInfoTitle, Say(kTitle), static_cast<int>(std::size(w.icon.szInfoTitle)));
   w.icon.dwInfoFlags = NIIF_INFO;
-  Shell_NotifyIconW(NIM_MODIFY, &w.icon);
+  Notify(NIM_MODIFY, w.icon);
 }
 
 void SetPaused(InputWindow& w, bool paused) {
@@ -347,13 +384,6 @@ void OnCommand(InputWindow& w, int id, int code) {
   case IDCANCEL: // Escape, as a close
     PostMessageW(w.window, WM_CLOSE, 0, 0);
     break;
-  case IdSource:
-  case IdDigits:
-  case IdThen:
-  case IdWay:
-    if (code == CBN_SELCHANGE)
-      TakeControls(w, id);
-    break;
   case IdSeparator:
   case IdPrefix:
   case IdSuffix:
@@ -368,6 +398,11 @@ void OnCommand(InputWindow& w, int id, int code) {
       TakeControls(w, id);
     break;
   default:
+    // A click sent by another program checks nothing by itself.
+    if (const Choices* choices = GroupOf(id); choices && code == BN_CLICKED) {
+      Choose(w, *choices, id - choices->first);
+      TakeControls(w, id);
+    }
     break;
   }
 }
@@ -378,7 +413,7 @@ void Quit(InputWindow& w) {
   if (IsWindow(w.events))
     FelicaAPI::UnsubclassWindow(w.events);
   if (w.iconShown)
-    Shell_NotifyIconW(NIM_DELETE, &w.icon);
+    Notify(NIM_DELETE, w.icon);
   w.iconShown = false;
   Save(w);
 }
@@ -404,6 +439,7 @@ bool Handle(InputWindow& w, UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
       ShowIcon(w, NIM_ADD);
     return true;
   case WM_APP_START:
+    ShowIcon(w, NIM_ADD);
     StartReading(w);
     return true;
   case WM_APP_CARD:
@@ -562,7 +598,7 @@ void ShowState(InputWindow& w, const Text& state, const std::wstring& detail) {
 void ShowLastCard(InputWindow& w, const std::wstring& text) { SetDlgItemTextW(w.window, IdLastCard, text.c_str()); }
 
 void ShowExample(InputWindow& w) {
-  const std::wstring example = Ascii(pcsc::FormatId(w.example, w.settings.form));
+  const std::wstring example = WideText(pcsc::FormatId(w.example, w.settings.form));
   SetDlgItemTextW(w.window, IdExample, example.c_str());
 }
 
@@ -592,7 +628,6 @@ HWND CreateInputWindow(HINSTANCE instance, bool inTray) {
     DestroyWindow(window);
     return nullptr;
   }
-  Layout(*w);
   LoadAll(*w);
   Fill(*w);
   SetDlgItemTextW(window, IdSettingsNote, w->settingsNote.c_str());
@@ -600,12 +635,11 @@ HWND CreateInputWindow(HINSTANCE instance, bool inTray) {
   OpenList(*w);
   ShowState(*w, kOpening);
   FelicaAPI::SubclassWindow(w->events);
-  ShowIcon(*w, NIM_ADD);
   if (!inTray) {
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
   }
-  // Shown first: opening the reader may take a while.
+  // Shown first: the icon and opening the reader may take a while.
   PostMessageW(window, WM_APP_START, 0, 0);
   return window;
 }

@@ -1,7 +1,5 @@
 #include "Settings.h"
 
-#include <windows.h>
-
 #include <shlobj.h>
 
 #include <cwchar>
@@ -27,8 +25,9 @@ bool TakesNewFile(const std::wstring& path) {
 std::wstring AppDataFolder() {
   wchar_t folder[MAX_PATH] = L"";
   const DWORD length = GetEnvironmentVariableW(L"APPDATA", folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder);
+  static const auto getFolderPath = Later<decltype(&SHGetFolderPathW)>(L"shell32.dll", "SHGetFolderPathW");
+  if ((length == 0 || length >= MAX_PATH) && getFolderPath)
+    getFolderPath(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder);
   return folder;
 }
 
@@ -40,13 +39,6 @@ std::wstring Read(const std::wstring& path, const wchar_t* key, bool& present) {
   GetPrivateProfileStringW(kSection, key, L"\x1F", value, 1024, path.c_str());
   present = std::wcscmp(value, L"\x1F") != 0;
   return present ? value : L"";
-}
-
-std::string Ascii(const std::wstring& text) {
-  std::string ascii;
-  for (wchar_t c : text)
-    ascii += c < 0x80 ? static_cast<char>(c) : '\x7F'; // refused by the form's own check
-  return ascii;
 }
 
 template <class T> struct Choice {
@@ -78,6 +70,13 @@ constexpr Choice<bool> kInputMethod[] = {{L"off", true}, {L"leave", false}};
 constexpr Choice<bool> kSound[] = {{L"system", true}, {L"none", false}};
 
 } // namespace
+
+std::string NarrowText(const std::wstring& text) {
+  std::string narrow;
+  for (wchar_t c : text)
+    narrow += c < 0x80 ? static_cast<char>(c) : '\x7F';
+  return narrow;
+}
 
 std::wstring SettingsPath(const std::wstring& programFolder) {
   const std::wstring beside = programFolder + L"\\" + kFileName;
@@ -114,7 +113,7 @@ InputSettings LoadSettings(const std::wstring& path, std::vector<std::wstring>& 
   };
   check(L"Form", [&](const std::wstring& value) {
     std::string word;
-    const auto form = pcsc::ParseIdForm(Ascii(value), word);
+    const auto form = pcsc::ParseIdForm(NarrowText(value), word);
     if (form)
       settings.form = *form;
     return form.has_value();
@@ -145,7 +144,7 @@ bool SaveSettings(const std::wstring& path, const InputSettings& settings, unsig
   const std::wstring text =
       L"\xFEFF; Varnelo Input settings. README-ja.txt describes each key.\r\n"
       L"[" + std::wstring(kSection) + L"]\r\n"
-      L"Form=\"" + std::wstring(form.begin(), form.end()) + L"\"\r\n"
+      L"Form=\"" + WideText(form) + L"\"\r\n"
       L"Then=" + WordOf(settings.then, kThen) + L"\r\n"
       L"Way=" + WordOf(settings.way, kWay) + L"\r\n"
       L"InputMethod=" + WordOf(settings.closeInputMethod, kInputMethod) + L"\r\n"

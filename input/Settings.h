@@ -1,6 +1,8 @@
 // varnelo-input's settings: what they are, where the file lies, reading it (a bad value gives
 // that key's default and is named), writing it whole and safely, and the start with Windows.
 #pragma once
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -19,6 +21,18 @@ struct InputSettings {
 };
 
 inline constexpr int kMaxSameCardSeconds = 3600;
+
+// A function of a system DLL loaded at its first use: shell32 and comdlg32 cost a good part of the
+// start-up under Wine, and the window is shown before it needs them. Both are known DLLs, which
+// Windows takes from its system folder only.
+template <class F> F Later(const wchar_t* library, const char* name) {
+  const HMODULE module = LoadLibraryW(library);
+  return module ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
+}
+
+// The form's texts are ASCII: anything else becomes a character the form refuses.
+std::string NarrowText(const std::wstring& text);
+inline std::wstring WideText(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 // Beside the program when its folder takes a new file, else under the user's AppData.
 std::wstring SettingsPath(const std::wstring& programFolder);

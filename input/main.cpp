@@ -4,7 +4,8 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <shellapi.h>
+
+#include <string>
 
 #include "InputLayout.h"
 #include "InputWindow.h"
@@ -27,14 +28,12 @@ void BringFirstForward() {
   }
 }
 
+// "/tray" as a word of its own after the program's path.
 bool InTray() {
-  int count = 0;
-  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  bool tray = false;
-  for (int i = 1; arguments && i < count; ++i)
-    tray = tray || lstrcmpiW(arguments[i], kTrayArgument) == 0;
-  LocalFree(arguments);
-  return tray;
+  std::wstring line = GetCommandLineW();
+  CharLowerBuffW(line.data(), static_cast<DWORD>(line.size()));
+  line += L' ';
+  return line.find(std::wstring(L" ") + kTrayArgument + L" ") != std::wstring::npos;
 }
 
 } // namespace
