@@ -367,9 +367,6 @@ TEST_P(Entering, EachCardOnceInTheFormWithTheKey) {
   EXPECT_EQ(input.ExitCode(), 0u);
 }
 
-const wchar_t kIdm0[] = L"012E4C8A1B3D5F70";
-const wchar_t kIdm1[] = L"012E4C8A1B3D5F71";
-
 INSTANTIATE_TEST_SUITE_P(
     Forms, Entering,
     ::testing::Values(
