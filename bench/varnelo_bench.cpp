@@ -1,6 +1,6 @@
-// Benchmark: prints figures, asserts nothing. Start-up of varnelo.exe beside an empty window
-// program, the one-shot read with a zero-latency and a realistic library, card events, memory
-// and the size of varnelo.exe. Run by scripts/bench under Wine, with the simulated library on
+// Benchmark: prints figures, asserts nothing. Start-up of varnelo.exe and varnelo-input.exe beside
+// an empty window program, the one-shot read with a zero-latency and a realistic library, card
+// events, varnelo-input's CPU while it waits, memory and the size of varnelo.exe. Run by scripts/bench under Wine, with the simulated library on
 // the search path (never beside varnelo.exe).
 #include <windows.h>
 
@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "InputLayout.h"
+#include "InputWindow.h"
 #include "MainForm.h"
 #include "form_driver.h"
 #include "sim_control.h"
@@ -85,7 +87,8 @@ struct StartResult {
   double PeakWorkingSet = -1;
 };
 
-StartResult StartOnce(const std::wstring& exe) {
+// quitCommand: the command that ends the program, for one that only hides on WM_CLOSE.
+StartResult StartOnce(const std::wstring& exe, int quitCommand = 0) {
   StartResult result;
   std::wstring command = L"\"" + exe + L"\"";
   const std::wstring folder = Folder(exe);
@@ -112,7 +115,10 @@ StartResult StartOnce(const std::wstring& exe) {
     if (GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory) && memory.PeakWorkingSetSize > 0) {
       result.PeakWorkingSet = static_cast<double>(memory.PeakWorkingSetSize);
     }
-    PostMessageW(search.Found, WM_CLOSE, 0, 0);
+    if (quitCommand)
+      PostMessageW(search.Found, WM_COMMAND, quitCommand, 0);
+    else
+      PostMessageW(search.Found, WM_CLOSE, 0, 0);
   }
   if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
   CloseHandle(process.hProcess);
@@ -122,16 +128,27 @@ StartResult StartOnce(const std::wstring& exe) {
 void MeasureStartUp() {
   const std::wstring varnelo = Folder(ThisFolder()) + L"\\bin\\varnelo.exe";
   const std::wstring empty = ThisFolder() + L"\\empty_window.exe";
-  std::vector<double> varneloTimes, emptyTimes, varneloPeaks, emptyPeaks;
-  // Interleaved, so that both see the same state of the machine.
+  const std::wstring input = Folder(ThisFolder()) + L"\\bin\\varnelo-input.exe";
+  std::vector<double> varneloTimes, emptyTimes, varneloPeaks, emptyPeaks, inputTimes, inputPeaks;
+  // Interleaved, so that all see the same state of the machine.
   for (int i = 0; i < Starts; ++i) {
     StartResult v = StartOnce(varnelo);
     StartResult e = StartOnce(empty);
+    StartResult in = StartOnce(input, IdMenuQuit);
     if (v.Milliseconds >= 0) varneloTimes.push_back(v.Milliseconds);
     if (e.Milliseconds >= 0) emptyTimes.push_back(e.Milliseconds);
     if (v.PeakWorkingSet >= 0) varneloPeaks.push_back(v.PeakWorkingSet);
     if (e.PeakWorkingSet >= 0) emptyPeaks.push_back(e.PeakWorkingSet);
+    if (in.Milliseconds >= 0) inputTimes.push_back(in.Milliseconds);
+    if (in.PeakWorkingSet >= 0) inputPeaks.push_back(in.PeakWorkingSet);
   }
+  const double in = Median(inputTimes);
+  Add("startup_input_ms", "start-up to shown, varnelo-input.exe (median of " + std::to_string(inputTimes.size()) + ")",
+      in, "ms", "", "shown, then it opens the reader");
+  Add("startup_input_ratio", "start-up ratio varnelo-input / empty", in > 0 && Median(emptyTimes) > 0 ? in / Median(emptyTimes) : -1, "");
+  Add("peak_working_set_input_mb", "peak working set, varnelo-input.exe after start",
+      inputPeaks.empty() ? -1 : *std::max_element(inputPeaks.begin(), inputPeaks.end()) / 1048576.0, "MB", "",
+      "Wine counts its own libraries in");
   const double v = Median(varneloTimes), e = Median(emptyTimes);
   const std::string count = " (median of " + std::to_string(varneloTimes.size()) + ")";
   Add("startup_varnelo_ms", "start-up to ready, varnelo.exe" + count, v, "ms");
@@ -289,6 +306,38 @@ void MeasureInProcess() {
   }
 }
 
+// The input program's window in this process, reading through the simulated library with no card
+// on the reader: the share of one core the whole process takes while it waits.
+void MeasureInputWaiting() {
+  sim_reset();
+  HWND window = CreateInputWindow(GetModuleHandleW(nullptr), true);
+  if (!window) {
+    Add("input_waiting_cpu_percent", "CPU while varnelo-input waits for a card", -1, "%", "<= 1 %");
+    return;
+  }
+  const std::wstring waiting = Say(kWaiting);
+  PumpUntil([&] { return Text(GetDlgItem(window, IdStatus)) == waiting; }, 10000);
+  auto cpu = [] {
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000.0; };
+    return ticks(kernel) + ticks(user);
+  };
+  const double cpuBefore = cpu(), start = Now();
+  // Only waiting in GetMessage, as the program's own loop does.
+  SetTimer(nullptr, 0, 20000, nullptr);
+  MSG message;
+  while (Now() - start < 20000 && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  const double share = 100.0 * (cpu() - cpuBefore) / (Now() - start);
+  Add("input_waiting_cpu_percent", "CPU while varnelo-input waits for a card (20 s, simulated library)", share, "%",
+      "<= 1 %", "the whole process; Windows' 15.6 ms clock ticks");
+  DestroyWindow(window);
+  PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // its window's end, not ours
+}
+
 void MeasureSize() {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   const std::wstring exe = Folder(ThisFolder()) + L"\\bin\\varnelo.exe";
@@ -322,6 +371,7 @@ void Print() {
 int main() {
   MeasureStartUp();
   MeasureInProcess();
+  MeasureInputWaiting();
   MeasureSize();
   Print();
   return 0;

@@ -42,12 +42,17 @@ CardLog::~CardLog() {
     CloseHandle(Handle(file_));
 }
 
-CardLog::Opened CardLog::Open(const std::string& path, unsigned& error) {
+CardLog::Opened CardLog::Open(const std::string& path, unsigned& error, bool typedColumn) {
   // The command line comes in the ANSI code page.
   std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0)), L'\0');
   MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  wide.resize(wide.empty() ? 0 : wide.size() - 1);
+  return Open(wide, error, typedColumn);
+}
+
+CardLog::Opened CardLog::Open(const std::wstring& path, unsigned& error, bool typedColumn) {
   // Append-only writes land at the end even when another program writes too.
-  HANDLE file = CreateFileW(wide.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
+  HANDLE file = CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = GetLastError();
@@ -56,7 +61,8 @@ CardLog::Opened CardLog::Open(const std::string& path, unsigned& error) {
   file_ = reinterpret_cast<intptr_t>(file);
   LARGE_INTEGER size{};
   char last = 0;
-  DWORD read = 0;
+  char first[sizeof kCardListTypedHeader] = "";
+  DWORD read = 0, firstRead = 0;
   if (!GetFileSizeEx(file, &size)) {
     error = GetLastError();
     return Opened::Failed;
@@ -64,12 +70,14 @@ CardLog::Opened CardLog::Open(const std::string& path, unsigned& error) {
   if (size.QuadPart > 0) {
     LARGE_INTEGER at;
     at.QuadPart = size.QuadPart - 1;
-    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !ReadFile(file, &last, 1, &read, nullptr) || read != 1) {
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !ReadFile(file, &last, 1, &read, nullptr) || read != 1 ||
+        !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
+        !ReadFile(file, first, sizeof first - 1, &firstRead, nullptr)) {
       error = GetLastError();
       return Opened::Failed;
     }
   }
-  opening_ = CardList::Opening(static_cast<uint64_t>(size.QuadPart), last);
+  Begin(static_cast<uint64_t>(size.QuadPart), last, std::string(first, firstRead), typedColumn);
   return Opened::Ok;
 }
 
@@ -98,7 +106,7 @@ CardLog::~CardLog() {
     close(static_cast<int>(file_));
 }
 
-CardLog::Opened CardLog::Open(const std::string& path, unsigned& error) {
+CardLog::Opened CardLog::Open(const std::string& path, unsigned& error, bool typedColumn) {
   const int file = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (file < 0) {
     error = static_cast<unsigned>(errno);
@@ -107,11 +115,14 @@ CardLog::Opened CardLog::Open(const std::string& path, unsigned& error) {
   file_ = file;
   struct stat info {};
   char last = 0;
-  if (fstat(file, &info) != 0 || (info.st_size > 0 && pread(file, &last, 1, info.st_size - 1) != 1)) {
+  char first[sizeof kCardListTypedHeader] = "";
+  ssize_t firstRead = 0;
+  if (fstat(file, &info) != 0 || (info.st_size > 0 && (pread(file, &last, 1, info.st_size - 1) != 1 ||
+                                                       (firstRead = pread(file, first, sizeof first - 1, 0)) < 0))) {
     error = static_cast<unsigned>(errno);
     return Opened::Failed;
   }
-  opening_ = CardList::Opening(static_cast<uint64_t>(info.st_size), last);
+  Begin(static_cast<uint64_t>(info.st_size), last, std::string(first, static_cast<size_t>(firstRead)), typedColumn);
   return Opened::Ok;
 }
 
@@ -127,8 +138,17 @@ bool CardLog::Write(const std::string& text, unsigned& error) {
 
 #endif
 
-bool CardLog::Add(const Idm& idm, std::string& line, unsigned& error) {
-  line = list_.Line(Now(), idm);
+void CardLog::Begin(uint64_t size, char last, const std::string& first, bool typedColumn) {
+  if (first.starts_with(kCardListTypedHeader))
+    typedColumn = true;
+  else if (first.starts_with(kCardListHeader))
+    typedColumn = false;
+  list_ = CardList(typedColumn);
+  opening_ = CardList::Opening(size, last, typedColumn);
+}
+
+bool CardLog::Add(const Idm& idm, std::string& line, unsigned& error, const std::string& typed) {
+  line = list_.Line(Now(), idm, typed);
   if (!Write(opening_ + line, error))
     return false;
   opening_.clear();

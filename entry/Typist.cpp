@@ -1,9 +1,7 @@
 #include "Typist.h"
 
 #ifdef _WIN32
-#include <windows.h>
-
-#include <vector>
+#include "TypistParts.h"
 #else
 #include <cstdio>
 #include <unistd.h>
@@ -93,47 +91,76 @@ bool ForegroundIsHigher(HWND foreground) {
   return ours != 0 && theirs > ours;
 }
 
-void AddKey(std::vector<INPUT>& inputs, WORD vk, WORD scan, DWORD flags) {
-  INPUT input{};
-  input.type = INPUT_KEYBOARD;
-  input.ki.wVk = vk;
-  input.ki.wScan = scan;
-  input.ki.dwFlags = flags;
-  inputs.push_back(input);
-}
-
 } // namespace
 
-bool TypingAvailable() { return true; }
+namespace typist {
 
-Typed TypeText(const std::string& text, ThenKey then, unsigned& error) {
+Typed Obstacle(HWND foreground, unsigned& error) {
   if (!Api().complete) {
     error = ERROR_PROC_NOT_FOUND;
     return Typed::Failed;
   }
-  HWND foreground = Api().getForegroundWindow();
-  if (foreground && foreground == GetConsoleWindow())
+  if (!foreground)
+    return Typed::Done;
+  if (foreground == GetConsoleWindow())
     return Typed::OwnConsole;
-  if (foreground && ForegroundIsHigher(foreground))
-    return Typed::Refused;
-  std::vector<INPUT> inputs;
+  DWORD process = 0;
+  Api().getWindowThreadProcessId(foreground, &process);
+  if (process == GetCurrentProcessId())
+    return Typed::OwnWindow;
+  return ForegroundIsHigher(foreground) ? Typed::Refused : Typed::Done;
+}
+
+void AddKey(std::vector<INPUT>& inputs, WORD vk, DWORD flags) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = vk;
+  input.ki.wScan = static_cast<WORD>(Api().mapVirtualKey(vk, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = flags;
+  inputs.push_back(input);
+}
+
+void AddText(std::vector<INPUT>& inputs, const std::string& text) {
   for (char c : text) {
-    const WORD unit = static_cast<unsigned char>(c);
-    AddKey(inputs, 0, unit, KEYEVENTF_UNICODE);
-    AddKey(inputs, 0, unit, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP);
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wScan = static_cast<unsigned char>(c);
+    input.ki.dwFlags = KEYEVENTF_UNICODE;
+    inputs.push_back(input);
+    input.ki.dwFlags |= KEYEVENTF_KEYUP;
+    inputs.push_back(input);
   }
-  if (then != ThenKey::None) {
-    const WORD vk = then == ThenKey::Enter ? VK_RETURN : VK_TAB;
-    const WORD scan = static_cast<WORD>(Api().mapVirtualKey(vk, MAPVK_VK_TO_VSC));
-    AddKey(inputs, vk, scan, 0);
-    AddKey(inputs, vk, scan, KEYEVENTF_KEYUP);
-  }
+}
+
+void AddThen(std::vector<INPUT>& inputs, ThenKey then) {
+  if (then == ThenKey::None)
+    return;
+  const WORD vk = then == ThenKey::Enter ? VK_RETURN : VK_TAB;
+  AddKey(inputs, vk, 0);
+  AddKey(inputs, vk, KEYEVENTF_KEYUP);
+}
+
+Typed Send(std::vector<INPUT>& inputs, unsigned& error) {
   SetLastError(ERROR_SUCCESS);
   const UINT sent = Api().sendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   if (sent == inputs.size())
     return Typed::Done;
   error = GetLastError();
   return error == ERROR_ACCESS_DENIED ? Typed::Refused : Typed::Failed;
+}
+
+} // namespace typist
+
+bool TypingAvailable() { return true; }
+
+Typed TypeText(const std::string& text, ThenKey then, unsigned& error) {
+  const Typed obstacle = typist::Obstacle(Api().complete ? Api().getForegroundWindow() : nullptr, error);
+  if (obstacle != Typed::Done)
+    return obstacle;
+  std::vector<INPUT> inputs;
+  typist::AddText(inputs, text);
+  typist::AddThen(inputs, then);
+  return typist::Send(inputs, error);
 }
 
 void Beep() {

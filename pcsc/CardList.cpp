@@ -7,13 +7,13 @@
 namespace pcsc {
 namespace {
 
-// The columns, in order: the header names each, and every line has a cell for each, so that a
-// spreadsheet sees the same columns on every line.
-enum Column { kTime, kIdm, kRepeat, kColumnCount };
+// The columns, in order, as the headers name them; every line has a cell for each column of its
+// file's header, so that a spreadsheet sees the same columns on every line. typed is there only
+// where the ID is typed in another form.
+enum Column { kTime, kIdm, kRepeat, kTyped, kColumnCount };
 using Cells = std::array<std::string, kColumnCount>;
-const Cells kHeader = {"time", "IDm", "repeat"};
 
-std::string Row(const Cells& cells) {
+std::string Row(std::span<const std::string> cells) {
   std::string line = cells[0];
   for (size_t i = 1; i < cells.size(); ++i)
     line += "," + cells[i];
@@ -30,9 +30,9 @@ std::string IsoTime(const LocalTime& t) {
   return text;
 }
 
-std::string CardList::Opening(uint64_t size, char lastByte) {
+std::string CardList::Opening(uint64_t size, char lastByte, bool typedColumn) {
   if (size == 0)
-    return Row(kHeader);
+    return typedColumn ? kCardListTypedHeader : kCardListHeader;
   return lastByte == '\n' ? "" : "\r\n";
 }
 
@@ -46,12 +46,19 @@ std::string HexText(std::span<const uint8_t> bytes) {
   return text;
 }
 
-std::string CardList::Line(const LocalTime& time, const Idm& idm) {
+std::string CardList::Line(const LocalTime& time, const Idm& idm, const std::string& typed) {
   Cells cells;
   cells[kTime] = IsoTime(time);
   cells[kIdm] = HexText(idm);
   if (!seen_.insert(idm).second)
     cells[kRepeat] = "repeat";
+  if (!typedColumn_)
+    return Row(std::span(cells).first(kTyped));
+  // A form may hold a double quote: the field is then quoted, its quotes doubled.
+  for (char c : typed)
+    cells[kTyped] += c == '"' ? "\"\"" : std::string(1, c);
+  if (cells[kTyped].size() != typed.size())
+    cells[kTyped] = '"' + cells[kTyped] + '"';
   return Row(cells);
 }
 

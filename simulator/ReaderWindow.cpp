@@ -167,12 +167,16 @@ DWORD WINAPI ReaderWindowThread(void*) {
 void ShowReaderWindowIfAsked() noexcept {
   if (g_started.load())
     return;
-  wchar_t value[8];
-  const DWORD n = GetEnvironmentVariableW(L"VARNELO_SIM_WINDOW", value, 8);
-  if (n != 1 || value[0] != L'1')
+  wchar_t value[16];
+  const DWORD n = GetEnvironmentVariableW(L"VARNELO_SIM_WINDOW", value, 16);
+  const bool unplugged = n < 16 && std::wstring(value, n) == L"unplugged";
+  if (!unplugged && (n != 1 || value[0] != L'1'))
     return;
   if (g_started.exchange(true))
     return;
+  // A program that must find no reader at its first look.
+  if (unplugged)
+    AttachReader(false);
   HANDLE thread = CreateThread(nullptr, 0, ReaderWindowThread, nullptr, 0, nullptr);
   if (thread)
     CloseHandle(thread);

@@ -9,7 +9,8 @@ namespace pcsc {
 bool Arrivals::Start() {
   if (!options_.csv.empty()) {
     unsigned error = 0;
-    switch (log_.Open(options_.csv, error)) {
+    // The ID in another form gets a column of its own.
+    switch (log_.Open(options_.csv, error, options_.form != IdForm{})) {
     case CardLog::Opened::Ok:
       break;
     case CardLog::Opened::InUse:
@@ -58,8 +59,10 @@ bool Arrivals::Type(const CardId& card, const std::optional<FelicaNumber>& numbe
     console::Tell(kTypingRefused);
     break;
   case Typed::OwnConsole:
+  case Typed::OwnWindow: // the tool's only window is its console
     console::Tell(kTypingOwnConsole);
     break;
+  case Typed::NotPasted: // the tool only types keys
   case Typed::Failed:
     console::Tell(kTypingFailed, console::SystemMessage(error));
     break;
@@ -75,9 +78,11 @@ void Arrivals::Arrived(const CardId& card, const std::optional<FelicaNumber>& nu
   if (felica && !options_.csv.empty()) {
     Idm idm;
     std::copy_n(card.id.begin(), idm.size(), idm.begin());
+    // What type typed, or what watch shows; nothing for a card not typed.
+    const std::string formed = !options_.type || typed ? FormedId(card, number, options_.form).value_or("") : "";
     std::string line;
     unsigned error = 0;
-    if (!log_.Add(idm, line, error))
+    if (!log_.Add(idm, line, error, formed))
       console::Complain(kCsvWriteFailed, line.substr(0, line.find('\r')) + " (" + console::SystemMessage(error) + ")");
   }
   if (options_.beep && (felica || typed))

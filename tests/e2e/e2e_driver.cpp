@@ -12,14 +12,27 @@
 //   rect                       "ok rect=l,t,r,b"
 //   close <ms>                 closes the window, waits for the end: "ok exit=<code>"
 //   exit <ms>                  waits for the program to end by itself: "ok exit=<code>"
-//   quit                       ends this robot, ending Varnelo first if it still runs
+// and varnelo-input, which types into a window of this robot:
+//   target                     shows the window with a focused edit field and gives it the foreground
+//   input <varnelo-input.exe>  starts it in the notification area: "ok status=..."
+//   istatus <ms> <text>        waits until its status starts with text: "ok status=..."
+//   typed <ms> <text>          waits until the field holds text (\n for Enter): "ok at=<unix ms> text=...",
+//                              then empties the field
+//   untouched <ms>             the field stays empty for ms: "ok", or "fail typed: ..."
+//   iquit <ms>                 quits it from its menu's command: "ok exit=<code>"
+//   quit                       ends this robot, ending the programs first if they still run
 // Line breaks in texts are written as \n. Every wait is bounded; a failure answers "fail <why>".
+// The robot's window takes messages all the while, as any program people type into does.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include <deque>
+#include <mutex>
+
+#include "InputLayout.h"
 #include "MainFormLayout.h"
 #include "robot.h"
 
@@ -193,8 +206,106 @@ std::wstring WaitExit(const Varnelo& app, DWORD ms) {
   return L"ok exit=" + std::to_wstring(code);
 }
 
-std::wstring Dispatch(Varnelo& app, const std::string& verb, const std::string& arg) {
+// --- varnelo-input and the window it types into ---
+
+HWND field = nullptr;
+
+// Takes this thread's messages until done() or the time is up.
+template <typename Done> bool Pump(DWORD ms, Done done) {
+  for (const DWORD start = GetTickCount();; MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT)) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    if (done()) return true;
+    if (GetTickCount() - start > ms) return false;
+  }
+}
+
+std::wstring Target() {
+  if (!field) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VarneloE2ETarget";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 500, 20,
+                                  400, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    field = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN, 0, 0, 380, 160,
+                            window, nullptr, windowClass.hInstance, nullptr);
+  }
+  SetForegroundWindow(GetParent(field));
+  SetFocus(field);
+  return Pump(3000, [] { return GetFocus() == field && GetForegroundWindow() == GetParent(field); })
+             ? L"ok"
+             : L"fail the field has no focus";
+}
+
+std::wstring FieldText() {
+  wchar_t text[512] = L"";
+  GetWindowTextW(field, text, 512);
+  return text;
+}
+
+std::wstring Status(const Varnelo& input) { return Text(GetDlgItem(input.main, IdStatus)); }
+
+std::wstring StartInput(Varnelo& input, const std::wstring& exe) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  std::wstring command = L"\"" + exe + L"\" /tray";
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &input.process))
+    return L"fail varnelo-input.exe did not start";
+  CloseHandle(input.process.hThread);
+  // Its window is hidden in the notification area; it is ready once it says what it does.
+  Pump(30000, [&] {
+    input.main = FindWindowW(kInputWindowClass, nullptr);
+    return (input.main && !Status(input).empty()) || !Running(input);
+  });
+  return input.main ? L"ok status=" + Status(input) : L"fail no window";
+}
+
+std::wstring InputDispatch(Varnelo& input, const std::string& verb, const std::string& arg) {
   const DWORD ms = static_cast<DWORD>(std::strtoul(arg.c_str(), nullptr, 10));
+  const size_t space = arg.find(' ');
+  const std::wstring text = space == std::string::npos ? L"" : Widen(arg.substr(space + 1));
+  if (verb == "target") return Target();
+  if (verb == "input") return input.process.hProcess ? L"fail already started" : StartInput(input, Widen(arg));
+  if (!input.main || !Running(input)) return L"fail varnelo-input is not running";
+  if (verb == "istatus") {
+    const bool shown = Pump(ms, [&] { return Status(input).starts_with(text); });
+    return (shown ? L"ok status=" : L"fail status=") + Status(input);
+  }
+  if (verb == "typed" || verb == "untouched") {
+    std::wstring expected;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const bool enter = text[i] == L'\\' && i + 1 < text.size() && text[i + 1] == L'n';
+      expected += enter ? std::wstring(L"\r\n") : std::wstring(1, text[i]);
+      i += enter ? 1 : 0;
+    }
+    if (verb == "untouched") {
+      Pump(ms, [] { return !FieldText().empty(); });
+      return FieldText().empty() ? L"ok" : L"fail typed: " + FieldText();
+    }
+    if (!Pump(ms, [&] { return FieldText() == expected; })) return L"fail the field holds: " + FieldText();
+    const std::wstring answer = L"ok at=" + std::to_wstring(UnixMilliseconds()) + L" text=" + FieldText();
+    SetWindowTextW(field, L"");
+    return answer;
+  }
+  if (verb == "iquit") {
+    PostMessageW(input.main, WM_COMMAND, IdMenuQuit, 0);
+    if (!Pump(ms, [&] { return !Running(input); })) return L"fail still running";
+    DWORD code = 0;
+    GetExitCodeProcess(input.process.hProcess, &code);
+    return L"ok exit=" + std::to_wstring(code);
+  }
+  return L"fail unknown command";
+}
+
+std::wstring Dispatch(Varnelo& app, Varnelo& input, const std::string& verb, const std::string& arg) {
+  const DWORD ms = static_cast<DWORD>(std::strtoul(arg.c_str(), nullptr, 10));
+  for (const char* inputVerb : {"target", "input", "istatus", "typed", "untouched", "iquit"})
+    if (verb == inputVerb) return InputDispatch(input, verb, arg);
   if (verb == "start") return app.process.hProcess ? L"fail already started" : Start(app, Widen(arg));
   if (!app.process.hProcess) return L"fail not started";
   if (verb == "dialog") {
@@ -235,23 +346,72 @@ std::wstring Dispatch(Varnelo& app, const std::string& verb, const std::string& 
   return L"fail unknown command";
 }
 
+// Standard input is read on a thread of its own, so that the main thread takes its window's
+// messages while it waits for the next command.
+struct Commands {
+  std::mutex mutex;
+  std::deque<std::string> lines;
+  bool ended = false;
+  HANDLE arrived = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+};
+
+DWORD WINAPI ReadCommands(void* argument) {
+  auto* commands = static_cast<Commands*>(argument);
+  char line[1024];
+  bool more = true;
+  while (more) {
+    more = std::fgets(line, sizeof line, stdin) != nullptr;
+    {
+      std::lock_guard<std::mutex> guard(commands->mutex);
+      if (more) commands->lines.emplace_back(line);
+      commands->ended = !more;
+    }
+    SetEvent(commands->arrived);
+  }
+  return 0;
+}
+
+bool NextCommand(Commands& commands, std::string& command) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(commands.mutex);
+      if (!commands.lines.empty()) {
+        command = commands.lines.front();
+        commands.lines.pop_front();
+        return true;
+      }
+      if (commands.ended) return false;
+    }
+    MsgWaitForMultipleObjects(1, &commands.arrived, FALSE, INFINITE, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+}
+
 } // namespace
 
 int main() {
-  Varnelo app;
-  char line[1024];
-  while (std::fgets(line, sizeof line, stdin)) {
-    std::string command(line);
+  Varnelo app, input;
+  Commands commands;
+  HANDLE reader = CreateThread(nullptr, 0, ReadCommands, &commands, 0, nullptr);
+  std::string command;
+  while (reader && NextCommand(commands, command)) {
     while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) command.pop_back();
     if (command == "quit") break;
     const size_t space = command.find(' ');
     const std::string verb = command.substr(0, space);
     const std::string arg = space == std::string::npos ? std::string() : command.substr(space + 1);
-    Answer(Dispatch(app, verb, arg));
+    Answer(Dispatch(app, input, verb, arg));
   }
-  if (Running(app)) {
-    TerminateProcess(app.process.hProcess, 1);
-    WaitForSingleObject(app.process.hProcess, 5000);
+  for (Varnelo* program : {&app, &input}) {
+    if (Running(*program)) {
+      TerminateProcess(program->process.hProcess, 1);
+      WaitForSingleObject(program->process.hProcess, 5000);
+    }
   }
+  // The reader thread may still wait for a line: the process ends it.
   return 0;
 }

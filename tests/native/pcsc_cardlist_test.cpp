@@ -53,6 +53,11 @@ TEST(CardListLines, ARepeatWithinARunIsMarked) {
   EXPECT_EQ(list.Line(at, kB), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D47,\r\n") << "one byte apart is another card";
   EXPECT_EQ(list.Line(at, kA), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D46,repeat\r\n");
   EXPECT_EQ(list.Line(at, kA), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D46,repeat\r\n");
+  CardList typed(true);
+  EXPECT_EQ(typed.Line(at, kA, "ID \"7\""), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D46,,\"ID \"\"7\"\"\"\r\n")
+      << "the ID as typed in a fourth column, quoted where it holds a quote";
+  EXPECT_EQ(typed.Line(at, kA, ""), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D46,repeat,\r\n");
+  EXPECT_EQ(CardList::Opening(0, 'x', true), "time,IDm,repeat,typed\r\n");
   CardList nextRun;
   EXPECT_EQ(nextRun.Line(at, kB), "2026-12-09T10:15:30+09:00,0114B35E9C2A7D47,\r\n") << "repeats count within a run";
 }

@@ -47,13 +47,15 @@ struct Binary {
   const wchar_t* fileName;
   const wchar_t* describedAs; // a part of its description that tells it from the others
   DWORD fileType;
+  bool icon = false;
 };
 
 TEST(Release, EachBinaryCarriesItsVersionInformation) {
   const Binary binaries[] = {
-      {VARNELO_EXE, L"varnelo.exe", L"IDm", VFT_APP},
+      {VARNELO_EXE, L"varnelo.exe", L"IDm", VFT_APP, true},
       {READER_EXE, L"varnelo-reader.exe", L"console tool", VFT_APP},
       {OUR_LIBRARY, L"felica_for_vb.dll", L"Varnelo's PC/SC reader library", VFT_DLL},
+      {INPUT_EXE, L"varnelo-input.exe", L"types each", VFT_APP, true},
   };
   const std::wstring version = Wide(VARNELO_VERSION_TEXT);
   std::vector<std::wstring> descriptions;
@@ -79,9 +81,14 @@ TEST(Release, EachBinaryCarriesItsVersionInformation) {
     EXPECT_NE(copyright.find(L"MIT License"), std::wstring::npos) << copyright;
     descriptions.push_back(VersionString(info, L"FileDescription"));
     EXPECT_NE(descriptions.back().find(binary.describedAs), std::wstring::npos) << descriptions.back();
+    HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    EXPECT_EQ(image && FindResourceW(image, MAKEINTRESOURCEW(1), RT_GROUP_ICON), binary.icon) << "an icon for a window";
+    if (image)
+      FreeLibrary(image);
   }
   EXPECT_NE(descriptions[0], descriptions[1]);
   EXPECT_NE(descriptions[1], descriptions[2]);
+  EXPECT_NE(descriptions[0], descriptions[3]);
 }
 
 // A folder of its own under the temporary folder, removed with what it holds.
