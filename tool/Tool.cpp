@@ -106,16 +106,6 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-std::string Hex(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
-}
-
 void Line(const std::string& text) { console::Line(console::Stream::Out, text); }
 void ErrorLine(const std::string& text) { console::Line(console::Stream::Err, text); }
 
@@ -130,14 +120,14 @@ int Fail(Operation operation, Fault fault) {
 }
 
 void TraceCommand(bool sent, std::span<const uint8_t> bytes) {
-  ErrorLine(std::string(sent ? "> " : "< ") + Hex(bytes));
+  ErrorLine(std::string(sent ? "> " : "< ") + HexText(bytes));
 }
 
 // card=<kind>, then a FeliCa card's IDm= or another card's UID=, and random=yes.
 std::vector<std::string> CardFields(const CardId& card) {
   std::vector<std::string> fields{std::string("card=") + CardKindName(card.kind)};
   if (!card.id.empty())
-    fields.push_back((card.kind == CardKind::Felica ? "IDm=" : "UID=") + Hex(card.id));
+    fields.push_back((card.kind == CardKind::Felica ? "IDm=" : "UID=") + HexText(card.id));
   if (RandomId(card))
     fields.push_back("random=yes");
   return fields;
@@ -342,7 +332,7 @@ int Read(const Table& table, const Options& options) {
   }
   // A reader with no way to give the PMm may still reach the number.
   if (pmmFault == Fault::None)
-    Line("PMm=" + Hex(pmm));
+    Line("PMm=" + HexText(pmm));
   else if (pmmFault != Fault::NoRawChannel || !options.felicaNumber)
     return Fail(Operation::Polling, pmmFault);
   if (!options.felicaNumber)
@@ -352,7 +342,7 @@ int Read(const Table& table, const Options& options) {
   Operation failed;
   if (fault = ReadFelicaNumber(session, number, failed); fault != Fault::None)
     return Fail(failed, fault);
-  Line("FeliCaNumber=" + Hex(number));
+  Line("FeliCaNumber=" + HexText(number));
   if (options.formGiven && options.arrivals.form.source == IdForm::Source::FelicaNumber)
     Line("ID=" + FormatId(number, options.arrivals.form));
   return pmmFault == Fault::None ? kExitOk : Fail(Operation::Polling, pmmFault);

@@ -383,7 +383,7 @@ INSTANTIATE_TEST_SUITE_P(
               {{kPlace, 0, L"012E4C8A1B3D5F70\r\n"}, {kRemove, 0, L""}, {kPlace, 0, L""}, {kPlace, 1, L"012E4C8A1B3D5F71\r\n"},
                {0, 1500, L""}, {kRemove, 0, L""}, {kPlace, 0, L"012E4C8A1B3D5F70\r\n"}},
               false,
-              {"time,IDm,repeat", "012E4C8A1B3D5F70", "012E4C8A1B3D5F70,repeat", "012E4C8A1B3D5F71",
+              {"time,IDm,repeat", "012E4C8A1B3D5F70,", "012E4C8A1B3D5F70,repeat", "012E4C8A1B3D5F71,",
                "012E4C8A1B3D5F70,repeat"}},
         Entry{"InputMethodOnInTheTarget", "", {{kPlace, 0, L"012E4C8A1B3D5F70\r\n"}}, true}),
     [](const auto& info) { return std::string(info.param.name); });
