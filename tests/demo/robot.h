@@ -4,9 +4,25 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <functional>
 #include <string>
 
 namespace robot {
+
+// Dispatches this thread's messages (keyboard input included) until done() or ms have passed.
+inline bool PumpUntil(DWORD ms, const std::function<bool()>& done) {
+  for (const DWORD start = GetTickCount();; MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT)) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    if (done())
+      return true;
+    if (GetTickCount() - start >= ms)
+      return false;
+  }
+}
 
 // Reads a window's text with WM_GETTEXT, which reaches the control in the other process.
 inline std::wstring Text(HWND window) {

@@ -210,18 +210,7 @@ std::wstring WaitExit(const Varnelo& app, DWORD ms) {
 
 HWND field = nullptr;
 
-// Takes this thread's messages until done() or the time is up.
-template <typename Done> bool Pump(DWORD ms, Done done) {
-  for (const DWORD start = GetTickCount();; MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT)) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    if (done()) return true;
-    if (GetTickCount() - start > ms) return false;
-  }
-}
+constexpr auto Pump = robot::PumpUntil;
 
 std::wstring Target() {
   if (!field) {

@@ -25,19 +25,7 @@ std::wstring WindowsPath(const char* unixPath) {
   return path;
 }
 
-bool PumpUntil(DWORD ms, const std::function<bool()>& done) {
-  for (const DWORD start = GetTickCount();; MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT)) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (done())
-      return true;
-    if (GetTickCount() - start >= ms)
-      return false;
-  }
-}
+using robot::PumpUntil;
 void Pump(DWORD ms) { PumpUntil(ms, [] { return false; }); }
 
 std::string ReadAll(const std::wstring& path) {

@@ -13,27 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "robot.h"
+
 namespace {
 
 constexpr char kIdm70[] = "012E4C8A1B3D5F70";
 constexpr char kIdm71[] = "012E4C8A1B3D5F71";
 constexpr char kIdm72[] = "012E4C8A1B3D5F72";
 
-// Dispatches this thread's messages (keyboard input included) until done or ms have passed.
-bool PumpUntil(DWORD ms, const std::function<bool()>& done) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start >= ms)
-      return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-  return true;
-}
+using robot::PumpUntil;
 
 std::wstring Here(const wchar_t* name) {
   wchar_t path[MAX_PATH];
